@@ -1,0 +1,31 @@
+#pragma once
+// HTTPS requests to the BMC over one reused libcurl connection. The BMC's
+// certificate is not verified, no cookie is kept, and each request may take
+// only the time the run-time guard has left.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace redfish::https {
+
+struct Response {
+    long status = 0;
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+    std::string body;
+};
+
+// Bodies beyond this end the run instead of filling the memory.
+inline constexpr std::size_t kMaxBodyBytes = 32u << 20;
+
+// One request. header_lines are "Name: value"; body is sent when given.
+// Transport failures raise support::Failure of kind "TransportError", naming
+// the method, the URL and libcurl's reason; running out of time raises
+// support::TimeoutException.
+Response request(std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
+                 const std::optional<std::string>& body = std::nullopt);
+
+// The value of the first response header called name, whatever its letter case.
+std::optional<std::string> header(const Response& response, std::string_view name);
+
+}  // namespace redfish::https

@@ -1,0 +1,71 @@
+#include "redfish/readers.h"
+
+#include "redfish/address.h"
+#include "redfish/https.h"
+#include "support/console.h"
+#include "support/failure.h"
+
+namespace redfish {
+namespace {
+
+// Deepest nesting of arrays and objects, counted outside strings.
+int nesting_depth(const std::string& body) {
+    int depth = 0, deepest = 0;
+    bool in_string = false, escaped = false;
+    for (char c : body) {
+        if (in_string) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') in_string = false;
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+}  // namespace
+
+support::Json parse_document(const std::string& body, const std::string& where) {
+    if (nesting_depth(body) > kMaxNesting)
+        throw support::Failure("InvalidJson",
+                               where + ": the answer nests deeper than " + std::to_string(kMaxNesting) + " levels");
+    try {
+        return support::Json::parse(body);
+    } catch (const support::Json::parse_error& error) {
+        throw support::Failure("InvalidJson", where + ": the answer is not JSON: " + error.what());
+    }
+}
+
+std::optional<support::Json> read_resource(const run::RunSettings& settings, const ResourceReader& reader,
+                                           const std::string& token) {
+    const std::string url = bmc_url(settings, reader.path);
+    const auto response = https::request("GET", url, {"X-Auth-Token: " + token});
+    if (response.status != 200) {
+        support::print_line(reader.failure_line);
+        return std::nullopt;
+    }
+    return parse_document(response.body, "GET " + url);
+}
+
+std::optional<support::Json> get_storage(const run::RunSettings& settings, const std::string& token) {
+    return read_resource(settings, kResourceReaders[0], token);
+}
+std::optional<support::Json> get_chassisPower(const run::RunSettings& settings, const std::string& token) {
+    return read_resource(settings, kResourceReaders[1], token);
+}
+std::optional<support::Json> get_chassisThermal(const run::RunSettings& settings, const std::string& token) {
+    return read_resource(settings, kResourceReaders[2], token);
+}
+std::optional<support::Json> get_chassisTotalPower(const run::RunSettings& settings, const std::string& token) {
+    return read_resource(settings, kResourceReaders[3], token);
+}
+std::optional<support::Json> get_chassisPeakPower(const run::RunSettings& settings, const std::string& token) {
+    return read_resource(settings, kResourceReaders[4], token);
+}
+
+}  // namespace redfish

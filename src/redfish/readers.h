@@ -1,0 +1,59 @@
+#pragma once
+// The five Redfish resources the probe reads, one family that differs only in
+// the path and the line printed when the read is refused.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "run/settings.h"
+#include "support/json.h"
+
+namespace redfish {
+
+// The documents of one run, each absent when its read was refused.
+struct Documents {
+    std::optional<support::Json> getStorage;
+    std::optional<support::Json> getChassiPower;
+    std::optional<support::Json> getChassiThermal;
+    std::optional<support::Json> getChassiTotalPower;
+    std::optional<support::Json> getChassiPeakPower;
+};
+
+struct ResourceReader {
+    std::string_view path;
+    std::string_view failure_line;
+    std::optional<support::Json> Documents::*held_as;
+};
+
+// In the order the collection cycle reads them.
+inline constexpr ResourceReader kResourceReaders[] = {
+    {"/redfish/v1/Systems/system/Storage/1", "Falha ao obter informações de armazenamento.", &Documents::getStorage},
+    {"/redfish/v1/Chassis/chassis/Power", "Falha ao obter informações de energia do chassi.",
+     &Documents::getChassiPower},
+    {"/redfish/v1/Chassis/chassis/Thermal", "Falha ao obter informações térmicas do chassi.",
+     &Documents::getChassiThermal},
+    {"/redfish/v1/Chassis/chassis/Sensors/total_power", "Falha ao obter informações de energia total do chassi.",
+     &Documents::getChassiTotalPower},
+    {"/redfish/v1/Chassis/chassis/Sensors/PEAK_POWER", "Falha ao obter informações de pico de energia do chassi.",
+     &Documents::getChassiPeakPower},
+};
+
+// JSON deeper than this ends the run instead of exhausting the stack.
+inline constexpr int kMaxNesting = 256;
+
+// GETs the reader's resource with the token: the parsed document when
+// answered 200, otherwise the failure line and no value. A 200 body that is
+// not JSON ends the run.
+std::optional<support::Json> read_resource(const run::RunSettings& settings, const ResourceReader& reader,
+                                           const std::string& token);
+
+std::optional<support::Json> get_storage(const run::RunSettings& settings, const std::string& token);
+std::optional<support::Json> get_chassisPower(const run::RunSettings& settings, const std::string& token);
+std::optional<support::Json> get_chassisThermal(const run::RunSettings& settings, const std::string& token);
+std::optional<support::Json> get_chassisTotalPower(const run::RunSettings& settings, const std::string& token);
+std::optional<support::Json> get_chassisPeakPower(const run::RunSettings& settings, const std::string& token);
+
+// Parses a body as a document; where names the request for the error report.
+support::Json parse_document(const std::string& body, const std::string& where);
+
+}  // namespace redfish

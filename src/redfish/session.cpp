@@ -1,0 +1,59 @@
+#include "redfish/session.h"
+
+#include "redfish/address.h"
+#include "redfish/https.h"
+#include "support/console.h"
+#include "support/failure.h"
+#include "support/json.h"
+#include "support/utf8.h"
+
+namespace redfish {
+namespace {
+
+std::string login_body(const run::RunSettings& settings) {
+    support::Json body = support::Json::object();
+    body["UserName"] = settings.user;
+    body["Password"] = settings.pwd;
+    return body.dump(-1, ' ', false, support::Json::error_handler_t::replace);
+}
+
+}  // namespace
+
+RedfishSession post_authToken(const run::RunSettings& settings) {
+    const auto response = https::request("POST", bmc_url(settings, kSessionsPath),
+                                         {"Content-Type: application/json"}, login_body(settings));
+    if (response.status != 201) {
+        support::print_line("Falha ao obter o token de autenticação.");
+        return {};
+    }
+    return {https::header(response, "X-Auth-Token"), https::header(response, "Location")};
+}
+
+std::string session_path(const std::string& location) {
+    const auto scheme_end = location.find("://");
+    if (scheme_end == std::string::npos || location.find('/') < scheme_end) return location;
+    const auto path_start = location.find_first_of("/?", scheme_end + 3);
+    if (path_start == std::string::npos) return "/";
+    const std::string rest = location.substr(path_start);
+    return rest.front() == '?' ? "/" + rest : rest;
+}
+
+void delete_session(const run::RunSettings& settings, const std::string& token,
+                    const std::optional<std::string>& session_uri) {
+    if (!session_uri) return;  // nothing names the session to close
+    https::Response response;
+    try {
+        response = https::request("DELETE", bmc_url(settings, session_path(*session_uri)), {"X-Auth-Token: " + token});
+    } catch (const support::Failure& failure) {
+        support::print_line("Falha ao encerrar sessão: " + std::string(failure.what()));
+        return;
+    }
+    if (response.status == 200 || response.status == 204) {
+        support::print_line("Sessão encerrada com sucesso.");
+        return;
+    }
+    support::print_line("Falha ao encerrar sessão: " + std::to_string(response.status));
+    support::print_line(support::valid_utf8(response.body));
+}
+
+}  // namespace redfish

@@ -1,0 +1,29 @@
+#pragma once
+// Login to and logout from the BMC's Redfish session service.
+#include <optional>
+#include <string>
+
+#include "run/settings.h"
+
+namespace redfish {
+
+struct RedfishSession {
+    std::optional<std::string> token;        // response header "X-Auth-Token" of the login
+    std::optional<std::string> session_uri;  // response header "Location" of the login
+};
+
+inline constexpr std::string_view kSessionsPath = "/redfish/v1/SessionService/Sessions";
+
+// POSTs user and pwd; a session with neither member unless answered 201.
+RedfishSession post_authToken(const run::RunSettings& settings);
+
+// DELETEs the session and prints how that went; never fails the run itself,
+// except by running out of time.
+void delete_session(const run::RunSettings& settings, const std::string& token,
+                    const std::optional<std::string>& session_uri);
+
+// The path (and query) a "Location" value names: itself when it is a path,
+// the part after the authority when it is a full URL.
+std::string session_path(const std::string& location);
+
+}  // namespace redfish

@@ -1,0 +1,28 @@
+#include "run/version_banner.h"
+
+#include "run/constants.h"
+#include "support/console.h"
+#include "support/run_end.h"
+
+namespace run {
+
+std::string version_name_line(const std::string& program_name) {
+    std::string line;
+    for (std::size_t i = 0; i < program_name.size(); ++i) {
+        if (program_name.compare(i, 2, "./") == 0) {
+            line += ' ';
+            ++i;
+        } else {
+            line += program_name[i];
+        }
+    }
+    return line + "  " + std::string(VERSION);
+}
+
+void get_version(const std::string& program_name) {
+    support::print_line("© Quorvane Tecnologia Ltda. Todos os direitos reservados.");
+    support::print_line(version_name_line(program_name));
+    support::end_run(0);
+}
+
+}  // namespace run

@@ -1,0 +1,61 @@
+#include "support/runtime_limiter.h"
+
+#include "support/real_text.h"
+
+namespace support {
+namespace {
+
+const RuntimeLimiter* active_guard = nullptr;
+
+std::string limit_text(std::chrono::milliseconds limit) {
+    if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000);
+    return real_text(static_cast<double>(limit.count()) / 1000.0);
+}
+
+}  // namespace
+
+RuntimeLimiter runtime_limiter(std::chrono::milliseconds limit) {
+    return RuntimeLimiter{limit, std::chrono::steady_clock::now() + limit};
+}
+
+void enter(RuntimeLimiter& guard) {
+    guard.deadline = std::chrono::steady_clock::now() + guard.limit;
+    active_guard = &guard;
+}
+
+void leave(RuntimeLimiter& guard) {
+    const bool was_active = active_guard == &guard;
+    if (was_active) active_guard = nullptr;
+    if (std::chrono::steady_clock::now() >= guard.deadline) {
+        throw TimeoutException("Tempo limite de execução excedido: " + limit_text(guard.limit) + " segundos");
+    }
+}
+
+void run_bounded(RuntimeLimiter& guard, const std::function<void()>& section) {
+    enter(guard);
+    try {
+        section();
+    } catch (...) {
+        active_guard = nullptr;
+        throw;
+    }
+    leave(guard);
+}
+
+bool bound_active() { return active_guard != nullptr; }
+
+void raise_timeout() {
+    const auto limit = active_guard ? active_guard->limit : std::chrono::milliseconds(0);
+    active_guard = nullptr;
+    throw TimeoutException("Tempo limite de execução excedido: " + limit_text(limit) + " segundos");
+}
+
+std::chrono::milliseconds time_left() {
+    if (!active_guard) return std::chrono::milliseconds::max();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(active_guard->deadline -
+                                                                            std::chrono::steady_clock::now());
+    if (left.count() <= 0) raise_timeout();
+    return left;
+}
+
+}  // namespace support

@@ -1,0 +1,40 @@
+#pragma once
+// The run-time guard: a deadline for the bounded section. Everything that
+// blocks (HTTPS requests, Zabbix sockets) asks time_left() for its own limit,
+// so the bound holds without signals or threads.
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace support {
+
+struct TimeoutException : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct RuntimeLimiter {
+    std::chrono::milliseconds limit;
+    std::chrono::steady_clock::time_point deadline;
+};
+
+RuntimeLimiter runtime_limiter(std::chrono::milliseconds limit);
+
+// Enter step: the guard's deadline becomes the one time_left() answers for.
+void enter(RuntimeLimiter& guard);
+// Exit step: the deadline is dropped; raises TimeoutException if it has passed.
+void leave(RuntimeLimiter& guard);
+
+// Runs section between the enter and exit steps. A failure or RunEnd from the
+// section passes through unchanged after the guard has been left.
+void run_bounded(RuntimeLimiter& guard, const std::function<void()>& section);
+
+// Time the active guard still allows; raises TimeoutException when none is left.
+// Without an active guard there is no bound.
+std::chrono::milliseconds time_left();
+bool bound_active();
+
+// Raises the active guard's TimeoutException; for blocking calls that ran out.
+[[noreturn]] void raise_timeout();
+
+}  // namespace support

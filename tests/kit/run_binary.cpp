@@ -1,0 +1,90 @@
+#include "kit/run_binary.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace kit {
+namespace {
+
+void drain(int fd, std::string& into, bool& open) {
+    char buffer[65536];
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) into.append(buffer, static_cast<std::size_t>(n));
+    else if (n == 0 || errno != EINTR) open = false;
+}
+
+[[noreturn]] void exec_child(const std::vector<std::string>& args, const RunOptions& options, int out_fd, int err_fd) {
+    if (options.stdout_path) {
+        const int fd = open(options.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+    } else {
+        dup2(out_fd, 1);
+    }
+    dup2(err_fd, 2);
+    const int null_in = open("/dev/null", O_RDONLY);
+    dup2(null_in, 0);
+    if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
+    std::vector<std::string> env_text;
+    env_text.push_back("PATH=/usr/bin:/bin");
+    // Keep the sanitizer settings of the test build in the child.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* v = getenv(name)) env_text.push_back(std::string(name) + "=" + v);
+    for (const auto& [k, v] : options.env) env_text.push_back(k + "=" + v);
+    std::vector<char*> envp;
+    for (auto& e : env_text) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_text;
+    argv_text.push_back(options.argv0.value_or(options.program));
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execve(options.program.c_str(), argv.data(), envp.data());
+    _exit(127);
+}
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& args, const RunOptions& options) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) exec_child(args, options, out_pipe[1], err_pipe[1]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    RunResult result;
+    bool out_open = true, err_open = true, killed = false;
+    while (out_open || err_open) {
+        pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+        const int ready = poll(fds, 2, 100);
+        if (ready > 0) {
+            if (out_open && (fds[0].revents & (POLLIN | POLLHUP))) drain(out_pipe[0], result.out, out_open);
+            if (err_open && (fds[1].revents & (POLLIN | POLLHUP))) drain(err_pipe[0], result.err, err_open);
+        }
+        if (!killed && std::chrono::steady_clock::now() - started > options.kill_after) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+    }
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    int wait_status = 0;
+    waitpid(pid, &wait_status, 0);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+    return result;
+}
+
+RunResult run_probe(const std::vector<std::string>& args, const RunOptions& options) {
+    return run_program(args, options);
+}
+
+}  // namespace kit

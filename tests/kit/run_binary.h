@@ -1,0 +1,33 @@
+#pragma once
+// Runs a program as a user would and captures what it shows: the exit status,
+// every byte of stdout and stderr.
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+struct RunResult {
+    int status = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds elapsed{0};
+};
+
+struct RunOptions {
+    std::string program = BMC_PROBE_BINARY;  // path of the executable
+    std::optional<std::string> argv0;        // the start name; the program path when unset
+    std::map<std::string, std::string> env;  // added to a clean environment
+    std::optional<std::string> stdout_path;  // write stdout to this file instead of a pipe
+    std::string working_dir;                 // empty: the current folder
+    std::chrono::milliseconds kill_after{60000};
+};
+
+RunResult run_program(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// Runs the probe binary with args.
+RunResult run_probe(const std::vector<std::string>& args, const RunOptions& options = {});
+
+}  // namespace kit
