@@ -1,0 +1,16 @@
+#pragma once
+// The debug console report: the snapshot in Portuguese, coloured, for a person
+// who runs the probe by hand with the Zabbix host name "debug".
+#include <string>
+
+#include "health/snapshot/health_snapshot.h"
+
+namespace health {
+
+// Every byte the report prints.
+std::string debug_report_text(const HealthSnapshot& snapshot);
+
+// Prints the report and ends the run with status 0.
+[[noreturn]] void print_debug_report(const HealthSnapshot& snapshot);
+
+}  // namespace health

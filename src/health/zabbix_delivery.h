@@ -1,0 +1,23 @@
+#pragma once
+// The Zabbix delivery: every snapshot value as its own item, the three lists
+// as discovery documents followed by their per-row items, in a fixed order.
+#include <string>
+
+#include "health/snapshot/health_snapshot.h"
+#include "support/zabbix_server.h"
+
+namespace health {
+
+// {"data": [row, ...]} in the discovery-document form.
+std::string discovery_document(const std::vector<DiscoveryRow>& rows);
+
+// The item key for one row: prefix, the name as Zabbix writes it in a key
+// parameter, "]". A name that is not text raises support::Failure.
+std::string row_key(const std::string& prefix, const support::Json& name);
+
+// Sends everything, prints "OK" and ends the run with 0; ends it with 1 when
+// Zabbix refused a fixed item or a discovery document.
+[[noreturn]] void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
+                                    const std::string& zabbix_host);
+
+}  // namespace health
