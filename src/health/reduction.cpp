@@ -74,8 +74,7 @@ Located member(const Located& at, std::string_view name, const Json& fallback) {
 // last to "N/A".
 Located path_value(const Located& base, std::string_view path) {
     Located at = base;
-    std::size_t dot = path.find('.');
-    for (; dot != std::string_view::npos; dot = path.find('.')) {
+    for (auto dot = path.find('.'); dot != std::string_view::npos; dot = path.find('.')) {
         at = member(at, path.substr(0, dot), kEmptyObject);
         path.remove_prefix(dot + 1);
     }
