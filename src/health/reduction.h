@@ -3,6 +3,8 @@
 // absent members, strict about kinds. A missing document or a value of the
 // wrong kind raises support::Failure of kind "DocumentError" that names the
 // document, the member path and what was found.
+#include <string>
+
 #include "health/snapshot/health_snapshot.h"
 #include "redfish/readers.h"
 
@@ -10,8 +12,11 @@ namespace health {
 
 HealthSnapshot build_snapshot(const redfish::Documents& documents);
 
-// A volt or Celsius reading rounded to two decimals (integers unchanged, true
-// and false to 1 and 0, null kept); where names it for the error report.
+// A volt or Celsius reading that is present, rounded to two decimals: integers
+// unchanged, true and false to 1 and 0, reals to the nearest multiple of 0.01
+// (ties to even, non-finite kept), null kept (an unreadable sensor). Text,
+// arrays and objects raise a DocumentError; where names the reading for it.
+// An absent reading never comes here: it is "N/A".
 support::Json rounded_reading(const support::Json& reading, const std::string& where);
 
 }  // namespace health

@@ -1,0 +1,264 @@
+#include "health/reduction.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "support/failure.h"
+#include "support/json_text.h"
+
+namespace health {
+namespace {
+
+using support::Json;
+
+const Json kNotAvailable = "N/A";
+const Json kEmptyObject = Json::object();
+const Json kEmptyArray = Json::array();
+
+// A value inside one document, with the member path that led to it.
+struct Located {
+    const Json* value;  // nullptr: the document is missing
+    std::string_view document;
+    std::string path;  // empty for the document itself
+    bool present = true;  // false where a default stands in for an absent member
+};
+
+std::string place(const Located& at) {
+    return std::string(at.document) + ": " + (at.path.empty() ? "the document" : at.path);
+}
+
+std::string found_text(const Json& value) {
+    constexpr std::size_t kShownText = 40;
+    switch (value.type()) {
+        case Json::value_t::null: return "null";
+        case Json::value_t::boolean: return value.get<bool>() ? "true" : "false";
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned: return "the integer " + support::json_text(value);
+        case Json::value_t::number_float: return "the real " + support::json_text(value);
+        case Json::value_t::string: {
+            const auto& text = value.get_ref<const std::string&>();
+            if (text.size() > kShownText) return "a text of " + std::to_string(text.size()) + " bytes";
+            return "the text " + support::json_text(value);
+        }
+        case Json::value_t::array: return "an array";
+        case Json::value_t::object: return "an object";
+        default: return "an unreadable value";
+    }
+}
+
+[[noreturn]] void fail_kind(const Located& at, std::string_view expected) {
+    if (at.value == nullptr)
+        throw support::Failure("DocumentError", std::string(at.document) + ": the document is missing (its read failed)");
+    throw support::Failure("DocumentError", place(at) + " is " + found_text(*at.value) + ", expected " +
+                                                std::string(expected));
+}
+
+// The lookup rule: member name of an object, or fallback when the object has
+// no such member; anything but an object ends the run.
+Located member(const Located& at, std::string_view name, const Json& fallback) {
+    if (at.value == nullptr || !at.value->is_object()) fail_kind(at, "an object");
+    std::string path = at.path.empty() ? std::string(name) : at.path + "." + std::string(name);
+    const auto found = at.value->find(std::string(name));
+    if (found == at.value->end()) return {&fallback, at.document, std::move(path), false};
+    return {&*found, at.document, std::move(path), true};
+}
+
+// A dotted path: every step but the last defaults to an empty object, the
+// last to "N/A".
+Located path_value(const Located& base, std::string_view path) {
+    Located at = base;
+    for (auto dot = path.find('.'); dot != std::string_view::npos; dot = path.find('.')) {
+        at = member(at, path.substr(0, dot), kEmptyObject);
+        path.remove_prefix(dot + 1);
+    }
+    return member(at, path, kNotAvailable);
+}
+
+// The array walk: an absent member, an empty object and an empty text give no
+// elements; every other value that is not an array ends the run.
+std::vector<Located> elements(const Located& base, std::string_view name) {
+    const Located array = member(base, name, kEmptyArray);
+    const Json& value = *array.value;
+    const bool empty_stand_in =
+        (value.is_object() && value.empty()) || (value.is_string() && value.get_ref<const std::string&>().empty());
+    if (empty_stand_in) return {};
+    if (!value.is_array()) fail_kind(array, "an array");
+    std::vector<Located> result;
+    result.reserve(value.size());
+    for (std::size_t index = 0; index < value.size(); ++index)
+        result.push_back({&value[index], array.document, array.path + "[" + std::to_string(index) + "]", true});
+    return result;
+}
+
+enum class Take {
+    Value,        // as found, or "N/A"
+    Rounded,      // a volt or Celsius reading, rounded to two decimals
+    FlagOk,       // 1 when the text is exactly "OK"
+    FlagEnabled,  // 1 when the text is exactly "Enabled"
+};
+
+Json flag(const Json& value, std::string_view word) {
+    return value.is_string() && value.get_ref<const std::string&>() == word ? 1 : 0;
+}
+
+Json taken(const Located& base, std::string_view path, Take take) {
+    const Located at = path_value(base, path);
+    switch (take) {
+        case Take::Value: return *at.value;
+        case Take::Rounded: return at.present ? rounded_reading(*at.value, place(at)) : kNotAvailable;
+        case Take::FlagOk: return flag(*at.value, "OK");
+        case Take::FlagEnabled: return flag(*at.value, "Enabled");
+    }
+    return *at.value;
+}
+
+struct FieldRule {
+    Json HealthSnapshot::*field;
+    std::string_view path;
+    Take take;
+};
+
+struct DocumentRule {
+    std::optional<Json> redfish::Documents::*held;
+    std::string_view name;
+};
+
+constexpr DocumentRule kStorage{&redfish::Documents::getStorage, "Storage"};
+constexpr DocumentRule kPower{&redfish::Documents::getChassiPower, "Power"};
+constexpr DocumentRule kThermal{&redfish::Documents::getChassiThermal, "Thermal"};
+constexpr DocumentRule kTotalPower{&redfish::Documents::getChassiTotalPower, "TotalPower"};
+constexpr DocumentRule kPeakPower{&redfish::Documents::getChassiPeakPower, "PeakPower"};
+
+constexpr FieldRule kStorageFields[] = {
+    {&HealthSnapshot::storageName, "Name", Take::Value},
+    {&HealthSnapshot::storageHealth, "Status.Health", Take::FlagOk},
+    {&HealthSnapshot::storageHealthRollup, "Status.HealthRollup", Take::FlagOk},
+    {&HealthSnapshot::storageState, "Status.State", Take::FlagEnabled},
+};
+
+// Taken from each element of PowerControl in turn.
+constexpr FieldRule kPowerControlFields[] = {
+    {&HealthSnapshot::PowerControlName, "Name", Take::Value},
+    {&HealthSnapshot::PowerControlConsumedWatts, "PowerConsumedWatts", Take::Value},
+    {&HealthSnapshot::PowerControlHealth, "Status.Health", Take::FlagOk},
+    {&HealthSnapshot::PowerControlState, "Status.State", Take::FlagEnabled},
+};
+
+constexpr FieldRule kTotalPowerFields[] = {
+    {&HealthSnapshot::totalPower, "Reading", Take::Value},
+    {&HealthSnapshot::totalPowerMax, "ReadingRangeMax", Take::Value},
+    {&HealthSnapshot::totalPowerMin, "ReadingRangeMin", Take::Value},
+    {&HealthSnapshot::totalPowerStatus, "Status.Health", Take::FlagOk},
+    {&HealthSnapshot::totalPowerState, "Status.State", Take::FlagEnabled},
+    {&HealthSnapshot::totalPowerThresholdLowerCritical, "Thresholds.LowerCritical.Reading", Take::Value},
+    {&HealthSnapshot::totalPowerThresholdUpperCritical, "Thresholds.UpperCritical.Reading", Take::Value},
+};
+
+constexpr FieldRule kPeakPowerFields[] = {
+    {&HealthSnapshot::peakPower, "Reading", Take::Value},
+    {&HealthSnapshot::peakPowerThresholdLowerCaution, "Thresholds.LowerCaution.Reading", Take::Value},
+    {&HealthSnapshot::peakPowerThresholdUpperCaution, "Thresholds.UpperCaution.Reading", Take::Value},
+    {&HealthSnapshot::peakPowerThresholdLowerCritical, "Thresholds.LowerCritical.Reading", Take::Value},
+    {&HealthSnapshot::peakPowerThresholdUpperCritical, "Thresholds.UpperCritical.Reading", Take::Value},
+    {&HealthSnapshot::peakPowerStatus, "Status.Health", Take::FlagOk},
+    {&HealthSnapshot::peakPowerState, "Status.State", Take::FlagEnabled},
+};
+
+// One entry of a discovery row: its LLD macro and where its value comes from.
+struct RowRule {
+    std::string_view macro;
+    std::string_view path;
+    Take take;
+};
+
+using RowRules = std::array<RowRule, 4>;
+
+constexpr RowRules kVoltageRow = {{
+    {"{#VOLTAGE_NAME}", "Name", Take::Value},
+    {"{#READING_VOLTS}", "ReadingVolts", Take::Rounded},
+    {"{#VOLTAGE_HEALTH}", "Status.Health", Take::FlagOk},
+    {"{#VOLTAGE_STATE}", "Status.State", Take::FlagEnabled},
+}};
+
+constexpr RowRules kFanRow = {{
+    {"{#FAN_NAME}", "Name", Take::Value},
+    {"{#READING_RPM}", "Reading", Take::Value},
+    {"{#FAN_HEALTH}", "Status.Health", Take::FlagOk},
+    {"{#FAN_STATE}", "Status.State", Take::FlagEnabled},
+}};
+
+constexpr RowRules kTempRow = {{
+    {"{#TEMP_NAME}", "Name", Take::Value},
+    {"{#READING_CELSIUS}", "ReadingCelsius", Take::Rounded},
+    {"{#TEMP_HEALTH}", "Status.Health", Take::FlagOk},
+    {"{#TEMP_STATE}", "Status.State", Take::FlagEnabled},
+}};
+
+Located document(const redfish::Documents& documents, const DocumentRule& rule) {
+    const auto& held = documents.*(rule.held);
+    return {held ? &*held : nullptr, rule.name, "", true};
+}
+
+void take_fields(const Located& base, std::span<const FieldRule> rules, HealthSnapshot& snapshot) {
+    for (const auto& rule : rules) snapshot.*(rule.field) = taken(base, rule.path, rule.take);
+}
+
+std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const RowRules& rules) {
+    std::vector<DiscoveryRow> rows;
+    for (const auto& element : elements(base, array)) {
+        DiscoveryRow row = Json::object();
+        for (const auto& rule : rules) row[std::string(rule.macro)] = taken(element, rule.path, rule.take);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+Json rounded_real(double value) {
+    if (!std::isfinite(value)) return value;
+    // Fixed notation of the largest double needs 309 digits, a sign, a point and two decimals.
+    std::array<char, 320> text{};
+    const auto written = std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, 2);
+    double rounded = 0.0;
+    std::from_chars(text.data(), written.ptr, rounded, std::chars_format::fixed);
+    return rounded;
+}
+
+}  // namespace
+
+Json rounded_reading(const Json& reading, const std::string& where) {
+    switch (reading.type()) {
+        case Json::value_t::number_integer:
+        case Json::value_t::number_unsigned:
+        case Json::value_t::null: return reading;  // an unreadable sensor is reported as null
+        case Json::value_t::boolean: return reading.get<bool>() ? 1 : 0;
+        case Json::value_t::number_float: return rounded_real(reading.get<double>());
+        default:
+            throw support::Failure("DocumentError", where + " is " + found_text(reading) + ", expected a number");
+    }
+}
+
+HealthSnapshot build_snapshot(const redfish::Documents& documents) {
+    HealthSnapshot snapshot;
+    take_fields(document(documents, kStorage), kStorageFields, snapshot);
+
+    const Located power = document(documents, kPower);
+    for (const auto& element : elements(power, "PowerControl")) take_fields(element, kPowerControlFields, snapshot);
+    snapshot.discoveryChassiPower = discovery_rows(power, "Voltages", kVoltageRow);
+
+    const Located thermal = document(documents, kThermal);
+    snapshot.discoveryChassiThermalFan = discovery_rows(thermal, "Fans", kFanRow);
+    snapshot.discoveryChassiThermalTemp = discovery_rows(thermal, "Temperatures", kTempRow);
+
+    take_fields(document(documents, kTotalPower), kTotalPowerFields, snapshot);
+    take_fields(document(documents, kPeakPower), kPeakPowerFields, snapshot);
+    return snapshot;
+}
+
+}  // namespace health

@@ -1,0 +1,132 @@
+#include "health/console_report.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "health/reduction.h"
+#include "health/test_documents.h"
+#include "support/run_end.h"
+
+namespace {
+
+using health::debug_report_text;
+using health::DiscoveryRow;
+using health::HealthSnapshot;
+using support::Json;
+
+DiscoveryRow row(const char* name_macro, Json name, const char* reading_macro, Json reading,
+                 const char* health_macro, int health, const char* state_macro, int state) {
+    DiscoveryRow result = Json::object();
+    result[name_macro] = std::move(name);
+    result[reading_macro] = std::move(reading);
+    result[health_macro] = health;
+    result[state_macro] = state;
+    return result;
+}
+
+DiscoveryRow voltage(Json name, Json reading, int health, int state) {
+    return row("{#VOLTAGE_NAME}", std::move(name), "{#READING_VOLTS}", std::move(reading), "{#VOLTAGE_HEALTH}",
+               health, "{#VOLTAGE_STATE}", state);
+}
+
+DiscoveryRow fan(Json name, Json reading, int health, int state) {
+    return row("{#FAN_NAME}", std::move(name), "{#READING_RPM}", std::move(reading), "{#FAN_HEALTH}", health,
+               "{#FAN_STATE}", state);
+}
+
+DiscoveryRow temperature(Json name, Json reading, int health, int state) {
+    return row("{#TEMP_NAME}", std::move(name), "{#READING_CELSIUS}", std::move(reading), "{#TEMP_HEALTH}", health,
+               "{#TEMP_STATE}", state);
+}
+
+// Text, integers of both signs and widths, reals in both notations and not
+// finite, true, false, null, "N/A", non-ASCII names, an array and an object.
+HealthSnapshot every_kind() {
+    HealthSnapshot snapshot;
+    snapshot.storageName = "Armazenamento Ünï 1";
+    snapshot.storageHealth = 1;
+    snapshot.storageHealthRollup = 0;
+    snapshot.storageState = 1;
+    snapshot.PowerControlName = nullptr;
+    snapshot.PowerControlConsumedWatts = 482.5;
+    snapshot.PowerControlHealth = 1;
+    snapshot.PowerControlState = 0;
+    snapshot.discoveryChassiPower = {voltage("P12V", 12.04, 1, 1), voltage("P12V", -12, 0, 1)};
+    snapshot.discoveryChassiThermalFan = {fan("Fan 1", 5160, 1, 1), fan("Pwm 1", true, 0, 0),
+                                          fan("Fan 10", std::numeric_limits<std::uint64_t>::max(), 1, 1)};
+    snapshot.discoveryChassiThermalTemp = {temperature("Temp °C", "N/A", 1, 0), temperature("Die CPU1", -0.0, 1, 1),
+                                           temperature("Sensor 3", {{"raw", 41}}, 0, 0)};
+    snapshot.totalPower = 1e16;
+    snapshot.totalPowerMax = 5400.0;
+    snapshot.totalPowerMin = 9e-05;
+    snapshot.totalPowerStatus = 1;
+    snapshot.totalPowerState = 0;
+    snapshot.totalPowerThresholdLowerCritical = nullptr;
+    snapshot.totalPowerThresholdUpperCritical = "N/A";
+    snapshot.peakPower = std::nan("");
+    snapshot.peakPowerThresholdLowerCaution = INFINITY;
+    snapshot.peakPowerThresholdUpperCaution = -INFINITY;
+    snapshot.peakPowerThresholdLowerCritical = false;
+    snapshot.peakPowerThresholdUpperCritical = Json::array({1500, "W"});
+    snapshot.peakPowerStatus = 0;
+    snapshot.peakPowerState = 1;
+    return snapshot;
+}
+
+TEST(DebugReport, EveryValueKindByteForByte) {
+    EXPECT_EQ(debug_report_text(every_kind()), health_test::testdata_bytes("report/every_kind.txt"));
+}
+
+TEST(DebugReport, EmptyListsAndStartingValuesStillPrintEveryFixedLine) {
+    EXPECT_EQ(debug_report_text(HealthSnapshot{}), health_test::testdata_bytes("report/starting_values.txt"));
+}
+
+TEST(DebugReport, RowsAreReadByMacroName) {
+    HealthSnapshot snapshot;
+    DiscoveryRow reordered = Json::object();
+    reordered["{#VOLTAGE_STATE}"] = 0;
+    reordered["{#READING_VOLTS}"] = 3.3;
+    reordered["{#VOLTAGE_HEALTH}"] = 1;
+    reordered["{#VOLTAGE_NAME}"] = "P3V3";
+    snapshot.discoveryChassiPower = {reordered};
+    const std::string expected =
+        "\x1b[0;32mNome da Fonte: \x1b[0;0mP3V3\n"
+        "\x1b[0;32mVoltagem: \x1b[0;0m3.3 V\n"
+        "\x1b[0;32mEstado da Fonte Health: \x1b[0;0m1\n"
+        "\x1b[0;32mEstado da Fonte State: \x1b[0;0m0\n\n"
+        "\x1b[1;36m\n  ...============================ Chassi Thermal Fan";
+    EXPECT_NE(debug_report_text(snapshot).find(expected), std::string::npos);
+}
+
+TEST(DebugReport, FromTheCapturedDocuments) {
+    const std::string report = debug_report_text(health::build_snapshot(health_test::healthy_documents()));
+    const std::string p12v =
+        "\x1b[0;32mNome da Fonte: \x1b[0;0mP12V\n"
+        "\x1b[0;32mVoltagem: \x1b[0;0m12.04 V\n"
+        "\x1b[0;32mEstado da Fonte Health: \x1b[0;0m1\n"
+        "\x1b[0;32mEstado da Fonte State: \x1b[0;0m1\n\n";
+    EXPECT_NE(report.find(p12v), std::string::npos);
+    EXPECT_NE(report.find("\x1b[0;32mTemperatura: \x1b[0;0m34.38 °C\n"), std::string::npos);
+    EXPECT_NE(report.find("\x1b[0;32mVelocidade: \x1b[0;0m5160 RPM\n"), std::string::npos);
+    EXPECT_NE(report.find("\x1b[0;32mPotência Consumida (Watts): \x1b[0;0m482.5\n"), std::string::npos);
+    EXPECT_NE(report.find("\x1b[0;32mLimite Superior de Cautela: \x1b[0;0m1400.0 W\n"), std::string::npos);
+}
+
+TEST(DebugReport, PrintingWritesTheReportAndEndsTheRunWithZero) {
+    const HealthSnapshot snapshot = every_kind();
+    testing::internal::CaptureStdout();
+    int status = -1;
+    try {
+        health::print_debug_report(snapshot);
+    } catch (const support::RunEnd& end) {
+        status = end.status;
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), debug_report_text(snapshot));
+    EXPECT_EQ(status, 0);
+}
+
+}  // namespace

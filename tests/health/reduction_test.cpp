@@ -1,0 +1,397 @@
+#include "health/reduction.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "health/test_documents.h"
+#include "support/failure.h"
+#include "support/json_text.h"
+
+namespace {
+
+using health::build_snapshot;
+using health::HealthSnapshot;
+using health_test::healthy_documents;
+using support::Json;
+
+// "kind: message" of the failure the reduction raises, or "" when it succeeds.
+std::string failure_of(const redfish::Documents& documents) {
+    try {
+        build_snapshot(documents);
+    } catch (const support::Failure& failure) {
+        return failure.kind + ": " + failure.what();
+    }
+    return "";
+}
+
+std::string document_error(const std::string& message) { return "DocumentError: " + message; }
+
+// The healthy documents with one change.
+redfish::Documents healthy_with(const std::function<void(redfish::Documents&)>& change) {
+    auto documents = healthy_documents();
+    change(documents);
+    return documents;
+}
+
+void expect_real(const Json& value, double expected) {
+    ASSERT_TRUE(value.is_number_float()) << value.dump();
+    EXPECT_EQ(value.get<double>(), expected);
+}
+
+void expect_integer(const Json& value, std::int64_t expected) {
+    ASSERT_TRUE(value.is_number_integer()) << value.dump();
+    EXPECT_EQ(value.get<std::int64_t>(), expected);
+}
+
+const Json* row_named(const std::vector<health::DiscoveryRow>& rows, const std::string& macro,
+                      const std::string& name) {
+    for (const auto& row : rows)
+        if (row.at(macro) == name) return &row;
+    return nullptr;
+}
+
+TEST(HealthyMachine, ScalarFieldsKeepTheirValuesAndKinds) {
+    const HealthSnapshot snapshot = build_snapshot(healthy_documents());
+    EXPECT_EQ(snapshot.storageName, "Storage");
+    expect_integer(snapshot.storageHealth, 1);
+    expect_integer(snapshot.storageHealthRollup, 1);
+    expect_integer(snapshot.storageState, 1);
+    EXPECT_EQ(snapshot.PowerControlName, "Chassis Power Control");
+    expect_real(snapshot.PowerControlConsumedWatts, 482.5);
+    expect_integer(snapshot.PowerControlHealth, 1);
+    expect_integer(snapshot.PowerControlState, 1);
+    expect_real(snapshot.totalPower, 482.5);
+    expect_real(snapshot.totalPowerMax, 5400.0);
+    expect_real(snapshot.totalPowerMin, 0.0);
+    expect_integer(snapshot.totalPowerStatus, 1);
+    expect_integer(snapshot.totalPowerState, 1);
+    expect_real(snapshot.totalPowerThresholdLowerCritical, 50.0);
+    expect_real(snapshot.totalPowerThresholdUpperCritical, 1600.0);
+    expect_real(snapshot.peakPower, 731.0);
+    expect_real(snapshot.peakPowerThresholdLowerCaution, 20.0);
+    expect_real(snapshot.peakPowerThresholdUpperCaution, 1400.0);
+    expect_real(snapshot.peakPowerThresholdLowerCritical, 0.0);
+    expect_real(snapshot.peakPowerThresholdUpperCritical, 1500.0);
+    expect_integer(snapshot.peakPowerStatus, 1);
+    expect_integer(snapshot.peakPowerState, 1);
+}
+
+TEST(HealthyMachine, DiscoveryRowsInDocumentOrderWithRoundedReadings) {
+    const HealthSnapshot snapshot = build_snapshot(healthy_documents());
+    ASSERT_EQ(snapshot.discoveryChassiPower.size(), 16u);
+    ASSERT_EQ(snapshot.discoveryChassiThermalFan.size(), 8u);
+    ASSERT_EQ(snapshot.discoveryChassiThermalTemp.size(), 18u);
+
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiPower.front()),
+              R"({"{#VOLTAGE_NAME}": "P0V83 LAN AUX", "{#READING_VOLTS}": 0.83, "{#VOLTAGE_HEALTH}": 1, )"
+              R"("{#VOLTAGE_STATE}": 1})");
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan.front()),
+              R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 5160, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalTemp.back()),
+              R"({"{#TEMP_NAME}": "VR 2 Temp", "{#READING_CELSIUS}": 39.75, "{#TEMP_HEALTH}": 1, )"
+              R"("{#TEMP_STATE}": 1})");
+    EXPECT_EQ(snapshot.discoveryChassiPower[2].at("{#VOLTAGE_NAME}"), "P12V");
+
+    const std::pair<const char*, double> volts[] = {
+        {"P12V", 12.04}, {"P12V AUX", 12.02}, {"P1V8 PCH", 1.8}, {"P3VBAT", 3.04}, {"PSU1 Input Voltage", 230.0},
+        {"PVCCIN CPU2", 1.78}, {"PVCCIO CPU2", 1.0}};
+    for (const auto& [name, reading] : volts) {
+        const Json* row = row_named(snapshot.discoveryChassiPower, "{#VOLTAGE_NAME}", name);
+        ASSERT_NE(row, nullptr) << name;
+        expect_real(row->at("{#READING_VOLTS}"), reading);
+    }
+    // 34.375, 27.875 and 29.125 are exact ties in binary: they go to the even digit.
+    const std::pair<const char*, double> celsius[] = {{"BMC Temp", 34.38},       {"PSU1 Temperature", 27.88},
+                                                      {"PSU2 Temperature", 29.12}, {"Inlet BRD Temp", 22.96},
+                                                      {"Right Rear Board Temp", 33.06}, {"Die CPU2", 48.25},
+                                                      {"VR 1 Temp", 41.19}};
+    for (const auto& [name, reading] : celsius) {
+        const Json* row = row_named(snapshot.discoveryChassiThermalTemp, "{#TEMP_NAME}", name);
+        ASSERT_NE(row, nullptr) << name;
+        expect_real(row->at("{#READING_CELSIUS}"), reading);
+    }
+    const Json* pwm = row_named(snapshot.discoveryChassiThermalFan, "{#FAN_NAME}", "Pwm 3");
+    ASSERT_NE(pwm, nullptr);
+    expect_integer(pwm->at("{#READING_RPM}"), 40);
+}
+
+TEST(StatusFlags, OnlyTheExactWordGivesOne) {
+    const std::pair<Json, int> cases[] = {
+        {"OK", 1},  {"ok", 0},  {"OK ", 0},    {" OK", 0},    {"Ok", 0}, {nullptr, 0},   {1, 0},
+        {1.0, 0},   {true, 0},  {"N/A", 0},    {"", 0},       {Json::array({"OK"}), 0},  {{{"Health", "OK"}}, 0},
+    };
+    for (const auto& [health, flag] : cases) {
+        const auto documents = healthy_with([&, &health = health](redfish::Documents& d) {
+            (*d.getStorage)["Status"]["Health"] = health;
+            (*d.getChassiTotalPower)["Status"]["Health"] = health;
+        });
+        const HealthSnapshot snapshot = build_snapshot(documents);
+        expect_integer(snapshot.storageHealth, flag);
+        expect_integer(snapshot.totalPowerStatus, flag);
+    }
+}
+
+TEST(StatusFlags, StateWantsEnabledAndEachFlagItsOwnMember) {
+    const auto documents = healthy_with([](redfish::Documents& d) {
+        (*d.getStorage)["Status"] = {{"Health", "OK"}, {"HealthRollup", "Warning"}, {"State", "Enabled"}};
+        (*d.getChassiPeakPower)["Status"] = {{"Health", "Enabled"}, {"State", "enabled"}};
+        (*d.getChassiThermal)["Fans"][0]["Status"] = {{"Health", "OK"}, {"State", "Absent"}};
+        (*d.getChassiThermal)["Fans"][1]["Status"] = {{"health", "OK"}, {"State", "OK"}};
+    });
+    const HealthSnapshot snapshot = build_snapshot(documents);
+    expect_integer(snapshot.storageHealth, 1);
+    expect_integer(snapshot.storageHealthRollup, 0);
+    expect_integer(snapshot.storageState, 1);
+    expect_integer(snapshot.peakPowerStatus, 0);
+    expect_integer(snapshot.peakPowerState, 0);
+    expect_integer(snapshot.discoveryChassiThermalFan[0].at("{#FAN_HEALTH}"), 1);
+    expect_integer(snapshot.discoveryChassiThermalFan[0].at("{#FAN_STATE}"), 0);
+    expect_integer(snapshot.discoveryChassiThermalFan[1].at("{#FAN_HEALTH}"), 0);
+    expect_integer(snapshot.discoveryChassiThermalFan[1].at("{#FAN_STATE}"), 0);
+}
+
+TEST(AbsentAndNull, AbsentGivesNotAvailableOrZeroAndNullStaysNull) {
+    const auto documents = healthy_with([](redfish::Documents& d) {
+        d.getStorage = Json::object();
+        (*d.getChassiTotalPower)["Reading"] = nullptr;
+        d.getChassiTotalPower->erase("ReadingRangeMax");
+        (*d.getChassiTotalPower)["ReadingRangeMin"] = "N/A";
+        (*d.getChassiTotalPower)["Thresholds"].erase("UpperCritical");
+        (*d.getChassiPeakPower)["Thresholds"]["LowerCaution"] = Json::object();
+        d.getChassiPeakPower->erase("Status");
+    });
+    const HealthSnapshot snapshot = build_snapshot(documents);
+    EXPECT_EQ(snapshot.storageName, "N/A");
+    expect_integer(snapshot.storageHealth, 0);
+    expect_integer(snapshot.storageHealthRollup, 0);
+    expect_integer(snapshot.storageState, 0);
+    EXPECT_TRUE(snapshot.totalPower.is_null());
+    EXPECT_EQ(snapshot.totalPowerMax, "N/A");
+    EXPECT_EQ(snapshot.totalPowerMin, "N/A");
+    expect_real(snapshot.totalPowerThresholdLowerCritical, 50.0);
+    EXPECT_EQ(snapshot.totalPowerThresholdUpperCritical, "N/A");
+    EXPECT_EQ(snapshot.peakPowerThresholdLowerCaution, "N/A");
+    expect_real(snapshot.peakPowerThresholdUpperCaution, 1400.0);
+    expect_integer(snapshot.peakPowerStatus, 0);
+    expect_integer(snapshot.peakPowerState, 0);
+
+    const auto null_name = healthy_with([](redfish::Documents& d) { (*d.getStorage)["Name"] = nullptr; });
+    EXPECT_TRUE(build_snapshot(null_name).storageName.is_null());
+}
+
+TEST(PowerControl, LastElementWinsWithAllFourFields) {
+    const auto two = healthy_with([](redfish::Documents& d) {
+        (*d.getChassiPower)["PowerControl"] = Json::parse(R"([
+            {"Name": "A", "PowerConsumedWatts": 100, "Status": {"Health": "OK", "State": "Enabled"}},
+            {"Name": "B", "PowerLimit": {"LimitInWatts": null}}])");
+    });
+    const HealthSnapshot snapshot = build_snapshot(two);
+    EXPECT_EQ(snapshot.PowerControlName, "B");
+    EXPECT_EQ(snapshot.PowerControlConsumedWatts, "N/A");
+    expect_integer(snapshot.PowerControlHealth, 0);
+    expect_integer(snapshot.PowerControlState, 0);
+
+    for (const Json& empty : {Json::array(), Json::object(), Json("")}) {
+        const auto none = healthy_with([&](redfish::Documents& d) { (*d.getChassiPower)["PowerControl"] = empty; });
+        const HealthSnapshot starting = build_snapshot(none);
+        EXPECT_EQ(starting.PowerControlName, "N/A");
+        EXPECT_EQ(starting.PowerControlConsumedWatts, "N/A");
+        expect_integer(starting.PowerControlHealth, 0);
+        expect_integer(starting.PowerControlState, 0);
+    }
+    const auto absent = healthy_with([](redfish::Documents& d) { d.getChassiPower->erase("PowerControl"); });
+    EXPECT_EQ(build_snapshot(absent).PowerControlName, "N/A");
+}
+
+TEST(PowerControl, AnEarlierBadElementStillEndsTheRun) {
+    const auto bad_status = healthy_with([](redfish::Documents& d) {
+        (*d.getChassiPower)["PowerControl"] = Json::parse(R"([{"Name": "A", "Status": null}, {"Name": "B"}])");
+    });
+    EXPECT_EQ(failure_of(bad_status), document_error("Power: PowerControl[0].Status is null, expected an object"));
+
+    const auto bad_element = healthy_with([](redfish::Documents& d) {
+        (*d.getChassiPower)["PowerControl"] = Json::parse(R"([{"Name": "A"}, 7, {"Name": "C"}])");
+    });
+    EXPECT_EQ(failure_of(bad_element),
+              document_error("Power: PowerControl[1] is the integer 7, expected an object"));
+}
+
+TEST(DiscoveryRows, ReadingKindsPerList) {
+    const auto documents = healthy_with([](redfish::Documents& d) {
+        auto& volts = (*d.getChassiPower)["Voltages"];
+        volts[0]["ReadingVolts"] = 12;
+        volts[1]["ReadingVolts"] = 12.0;
+        volts[2]["ReadingVolts"] = 12.3456;
+        volts[3].erase("ReadingVolts");
+        volts[4]["ReadingVolts"] = nullptr;
+        volts[5]["ReadingVolts"] = true;
+        auto& fans = (*d.getChassiThermal)["Fans"];
+        fans[0]["Reading"] = 12.3456;
+        fans[1].erase("Reading");
+        fans[2]["Reading"] = nullptr;
+        fans[3]["Reading"] = "fast";
+        auto& temps = (*d.getChassiThermal)["Temperatures"];
+        temps[0]["ReadingCelsius"] = nullptr;
+        temps[1].erase("ReadingCelsius");
+        temps[2]["ReadingCelsius"] = -3;
+    });
+    const HealthSnapshot snapshot = build_snapshot(documents);
+    const auto& volts = snapshot.discoveryChassiPower;
+    expect_integer(volts[0].at("{#READING_VOLTS}"), 12);
+    expect_real(volts[1].at("{#READING_VOLTS}"), 12.0);
+    expect_real(volts[2].at("{#READING_VOLTS}"), 12.35);
+    EXPECT_EQ(volts[3].at("{#READING_VOLTS}"), "N/A");
+    EXPECT_TRUE(volts[4].at("{#READING_VOLTS}").is_null());
+    expect_integer(volts[5].at("{#READING_VOLTS}"), 1);
+    const auto& fans = snapshot.discoveryChassiThermalFan;
+    expect_real(fans[0].at("{#READING_RPM}"), 12.3456);
+    EXPECT_EQ(fans[1].at("{#READING_RPM}"), "N/A");
+    EXPECT_TRUE(fans[2].at("{#READING_RPM}").is_null());
+    EXPECT_EQ(fans[3].at("{#READING_RPM}"), "fast");
+    const auto& temps = snapshot.discoveryChassiThermalTemp;
+    EXPECT_TRUE(temps[0].at("{#READING_CELSIUS}").is_null());
+    EXPECT_EQ(temps[1].at("{#READING_CELSIUS}"), "N/A");
+    expect_integer(temps[2].at("{#READING_CELSIUS}"), -3);
+}
+
+TEST(DiscoveryRows, RepeatedNamesStayAndSparseElementsGiveDefaults) {
+    const auto documents = healthy_with([](redfish::Documents& d) {
+        (*d.getChassiThermal)["Fans"] = Json::parse(R"([
+            {"Name": "Fan 1", "Reading": 100, "Status": {"Health": "OK", "State": "Enabled"}},
+            {"Name": "Fan 1", "Reading": 200},
+            {}])");
+        d.getChassiThermal->erase("Temperatures");
+    });
+    const HealthSnapshot snapshot = build_snapshot(documents);
+    ASSERT_EQ(snapshot.discoveryChassiThermalFan.size(), 3u);
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[0]),
+              R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 100, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[1]),
+              R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 200, "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0})");
+    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[2]),
+              R"({"{#FAN_NAME}": "N/A", "{#READING_RPM}": "N/A", "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0})");
+    EXPECT_TRUE(snapshot.discoveryChassiThermalTemp.empty());
+}
+
+TEST(DiscoveryRows, EmptyObjectEmptyTextAndAbsenceGiveNoElements) {
+    for (const Json& empty : {Json::array(), Json::object(), Json("")}) {
+        const auto documents = healthy_with([&](redfish::Documents& d) {
+            (*d.getChassiPower)["Voltages"] = empty;
+            (*d.getChassiThermal)["Temperatures"] = empty;
+        });
+        const HealthSnapshot snapshot = build_snapshot(documents);
+        EXPECT_TRUE(snapshot.discoveryChassiPower.empty()) << empty.dump();
+        EXPECT_TRUE(snapshot.discoveryChassiThermalTemp.empty()) << empty.dump();
+        EXPECT_EQ(snapshot.discoveryChassiThermalFan.size(), 8u);
+    }
+    const auto absent = healthy_with([](redfish::Documents& d) { d.getChassiPower->erase("Voltages"); });
+    EXPECT_TRUE(build_snapshot(absent).discoveryChassiPower.empty());
+}
+
+struct WrongKind {
+    std::function<void(redfish::Documents&)> change;
+    std::string message;
+};
+
+TEST(Failures, EachWrongKindNamesDocumentPathAndWhatWasFound) {
+    const WrongKind cases[] = {
+        {[](redfish::Documents& d) { d.getStorage.reset(); }, "Storage: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) { d.getChassiPower.reset(); }, "Power: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) { d.getChassiThermal.reset(); },
+         "Thermal: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) { d.getChassiTotalPower.reset(); },
+         "TotalPower: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) { d.getChassiPeakPower.reset(); },
+         "PeakPower: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) { d.getStorage = nullptr; }, "Storage: the document is null, expected an object"},
+        {[](redfish::Documents& d) { d.getChassiThermal = Json::array(); },
+         "Thermal: the document is an array, expected an object"},
+        {[](redfish::Documents& d) { (*d.getStorage)["Status"] = "OK"; },
+         R"(Storage: Status is the text "OK", expected an object)"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Fans"][2]["Status"] = nullptr; },
+         "Thermal: Fans[2].Status is null, expected an object"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["Voltages"][1]["ReadingVolts"] = "12"; },
+         R"(Power: Voltages[1].ReadingVolts is the text "12", expected a number)"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["Voltages"][0]["ReadingVolts"] = "N/A"; },
+         R"(Power: Voltages[0].ReadingVolts is the text "N/A", expected a number)"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["Voltages"][3]["ReadingVolts"] = {{"value", 12}}; },
+         "Power: Voltages[3].ReadingVolts is an object, expected a number"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Temperatures"][17]["ReadingCelsius"] = Json::array(); },
+         "Thermal: Temperatures[17].ReadingCelsius is an array, expected a number"},
+        {[](redfish::Documents& d) { (*d.getChassiTotalPower)["Thresholds"] = nullptr; },
+         "TotalPower: Thresholds is null, expected an object"},
+        {[](redfish::Documents& d) { (*d.getChassiPeakPower)["Thresholds"]["UpperCritical"] = 1500.0; },
+         "PeakPower: Thresholds.UpperCritical is the real 1500.0, expected an object"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["Voltages"] = "none"; },
+         R"(Power: Voltages is the text "none", expected an array)"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["Voltages"] = nullptr; },
+         "Power: Voltages is null, expected an array"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Fans"] = {{"Name", "Fan 1"}}; },
+         "Thermal: Fans is an object, expected an array"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Temperatures"] = 0; },
+         "Thermal: Temperatures is the integer 0, expected an array"},
+        {[](redfish::Documents& d) { (*d.getChassiPower)["PowerControl"] = false; },
+         "Power: PowerControl is false, expected an array"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Fans"][1] = "Fan 2"; },
+         R"(Thermal: Fans[1] is the text "Fan 2", expected an object)"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Temperatures"][0] = nullptr; },
+         "Thermal: Temperatures[0] is null, expected an object"},
+        {[](redfish::Documents& d) { (*d.getChassiThermal)["Fans"][0]["Status"] = std::string(60, 'x'); },
+         "Thermal: Fans[0].Status is a text of 60 bytes, expected an object"},
+    };
+    for (const auto& wrong : cases) EXPECT_EQ(failure_of(healthy_with(wrong.change)), document_error(wrong.message));
+}
+
+TEST(Failures, TheFirstStepThatFailsEndsTheRun) {
+    const WrongKind cases[] = {
+        // The peak-power document is read last, after every other value.
+        {[](redfish::Documents& d) {
+             (*d.getChassiThermal)["Temperatures"][4]["Status"] = nullptr;
+             d.getChassiPeakPower.reset();
+         },
+         "Thermal: Temperatures[4].Status is null, expected an object"},
+        {[](redfish::Documents& d) {
+             d.getChassiTotalPower.reset();
+             d.getChassiPeakPower.reset();
+         },
+         "TotalPower: the document is missing (its read failed)"},
+        {[](redfish::Documents& d) {
+             (*d.getStorage)["Status"] = 1;
+             d.getChassiPower.reset();
+         },
+         "Storage: Status is the integer 1, expected an object"},
+        // An empty storage document finds nothing, and the power document is still read.
+        {[](redfish::Documents& d) {
+             d.getStorage = Json::object();
+             d.getChassiPower = nullptr;
+         },
+         "Power: the document is null, expected an object"},
+        {[](redfish::Documents& d) {
+             (*d.getChassiPower)["Voltages"] = 1;
+             (*d.getChassiPower)["PowerControl"][0]["Status"] = nullptr;
+         },
+         "Power: PowerControl[0].Status is null, expected an object"},
+        {[](redfish::Documents& d) {
+             (*d.getChassiThermal)["Temperatures"] = 1;
+             (*d.getChassiThermal)["Fans"][7] = 1;
+         },
+         "Thermal: Fans[7] is the integer 1, expected an object"},
+        // Elements are visited in order, each entry in row order.
+        {[](redfish::Documents& d) {
+             (*d.getChassiPower)["Voltages"][0]["ReadingVolts"] = "x";
+             (*d.getChassiPower)["Voltages"][0]["Status"] = nullptr;
+             (*d.getChassiPower)["Voltages"][1] = 1;
+         },
+         R"(Power: Voltages[0].ReadingVolts is the text "x", expected a number)"},
+        {[](redfish::Documents& d) {
+             (*d.getChassiPeakPower)["Thresholds"]["LowerCaution"] = nullptr;
+             (*d.getChassiPeakPower)["Status"] = nullptr;
+         },
+         "PeakPower: Thresholds.LowerCaution is null, expected an object"},
+    };
+    for (const auto& wrong : cases) EXPECT_EQ(failure_of(healthy_with(wrong.change)), document_error(wrong.message));
+}
+
+}  // namespace
