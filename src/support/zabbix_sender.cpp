@@ -67,6 +67,7 @@ struct PskMaterial {
 struct Connection {
     Socket socket;
     Where where;
+    std::string stage;  // what the connection is doing, for the message when it drops
     PskMaterial psk;
     SslContext context{nullptr, SSL_CTX_free};
     Ssl ssl{nullptr, SSL_free};
@@ -165,7 +166,7 @@ Connection open_connection(const ZabbixServer& server, const std::string& key) {
         std::string reason;
         if (Socket socket = connect_endpoint(node, reason)) {
             answering_node = node;
-            return Connection{std::move(socket), Where{endpoint_text(node), key}, {}};
+            return Connection{std::move(socket), Where{endpoint_text(node), key}, "", {}};
         }
         reasons += (reasons.empty() ? "" : "; ") + endpoint_text(node) + ": " + reason;
     }
@@ -181,7 +182,7 @@ void send_plain(const Connection& connection, const char* data, std::size_t size
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             wait_for(fd_of(connection), POLLOUT);
         } else if (sent < 0 && errno != EINTR) {
-            zabbix_failure(connection.where, "connection dropped while sending: " + system_error(errno));
+            zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
         }
     }
 }
@@ -193,7 +194,7 @@ std::size_t receive_plain(const Connection& connection, char* buffer, std::size_
         if (received >= 0) return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) wait_for(fd_of(connection), POLLIN);
         else if (errno != EINTR)
-            zabbix_failure(connection.where, "connection dropped while reading the reply: " + system_error(errno));
+            zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
     }
 }
 
@@ -248,6 +249,7 @@ std::vector<unsigned char> key_bytes(const std::string& hex) {
 }
 
 void start_tls(Connection& connection, const ZabbixPsk& psk) {
+    connection.stage = "during the TLS handshake (PSK)";
     connection.psk = {psk.identity, key_bytes(psk.key_hex)};
     connection.context.reset(SSL_CTX_new(TLS_client_method()));
     SSL_CTX* context = connection.context.get();
@@ -271,7 +273,8 @@ void start_tls(Connection& connection, const ZabbixPsk& psk) {
         zabbix_failure(connection.where, "the server closed the connection during the TLS handshake (PSK)");
 }
 
-void send_all(const Connection& connection, const std::string& bytes) {
+void send_all(Connection& connection, const std::string& bytes) {
+    connection.stage = "while sending";
     if (!connection.ssl) return send_plain(connection, bytes.data(), bytes.size());
     SSL* ssl = connection.ssl.get();
     const auto step = [ssl, &bytes] { return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())); };
@@ -334,7 +337,8 @@ std::uint32_t announced_size(const std::string& header) {
     return size;
 }
 
-std::string receive_reply(const Connection& connection) {
+std::string receive_reply(Connection& connection) {
+    connection.stage = "while reading the reply";
     const std::string header = receive_up_to(connection, header_size);
     if (header.empty()) zabbix_failure(connection.where, "the server closed the connection without a reply");
     if (header.compare(0, 4, "ZBXD", 0, std::min<std::size_t>(4, header.size())) != 0 ||
