@@ -23,7 +23,23 @@ struct ZabbixServer {
     std::optional<ZabbixPsk> psk;
 };
 
-// Obtains the server for the run's zabbix_host.
+// Where the server is looked up: an address that overrides the configuration,
+// the configuration file named by the user, and the agent files tried when
+// none is named.
+struct ZabbixServerSources {
+    std::optional<std::string> server_override;
+    std::optional<std::string> config_path;
+    std::vector<std::string> default_configs;
+};
+
+// Obtains the server for the run's zabbix_host: BMC_PROBE_ZABBIX_SERVER,
+// BMC_PROBE_ZABBIX_CONFIG, then the Zabbix agent's configuration files.
 ZabbixServer obtain_zabbix_server(const std::string& zabbix_host);
+
+ZabbixServer zabbix_server_from(const ZabbixServerSources& sources);
+
+// "host:port", with brackets around an IPv6 address; nodes joined by ";".
+std::string endpoint_text(const ZabbixEndpoint& endpoint);
+std::string server_text(const ZabbixServer& server);
 
 }  // namespace support

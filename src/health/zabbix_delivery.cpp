@@ -1,0 +1,176 @@
+#include "health/zabbix_delivery.h"
+
+#include <array>
+#include <string_view>
+
+#include "support/console.h"
+#include "support/failure.h"
+#include "support/json_text.h"
+#include "support/run_end.h"
+#include "support/zabbix_sender.h"
+
+namespace health {
+namespace {
+
+using ListMember = std::vector<DiscoveryRow> HealthSnapshot::*;
+using FieldMember = support::Json HealthSnapshot::*;
+
+struct RowItem {
+    std::string_view key_prefix;
+    std::string_view macro;
+};
+
+struct DiscoveryList {
+    ListMember rows;
+    std::string_view name_macro;
+    std::array<RowItem, 3> items;  // reading, health flag, state flag
+};
+
+const DiscoveryList voltages{&HealthSnapshot::discoveryChassiPower,
+                             "{#VOLTAGE_NAME}",
+                             {{{"readingVolts[", "{#READING_VOLTS}"},
+                               {"voltageHealth[", "{#VOLTAGE_HEALTH}"},
+                               {"voltageState[", "{#VOLTAGE_STATE}"}}}};
+const DiscoveryList fans{&HealthSnapshot::discoveryChassiThermalFan,
+                         "{#FAN_NAME}",
+                         {{{"readingRPM[", "{#READING_RPM}"},
+                           {"fanHealth[", "{#FAN_HEALTH}"},
+                           {"fanState[", "{#FAN_STATE}"}}}};
+const DiscoveryList temperatures{&HealthSnapshot::discoveryChassiThermalTemp,
+                                 "{#TEMP_NAME}",
+                                 {{{"readingCelsius[", "{#READING_CELSIUS}"},
+                                   {"tempHealth[", "{#TEMP_HEALTH}"},
+                                   {"tempState[", "{#TEMP_STATE}"}}}};
+
+// One step of the delivery: a fixed item (field) or a discovery list (list),
+// sent under key.
+struct Step {
+    std::string_view key;
+    FieldMember field;
+    const DiscoveryList* list;
+};
+
+const Step delivery_order[] = {
+    {"storageHealth", &HealthSnapshot::storageHealth, nullptr},
+    {"storageHealthRollup", &HealthSnapshot::storageHealthRollup, nullptr},
+    {"storageState", &HealthSnapshot::storageState, nullptr},
+    {"powerControlConsumedWatts", &HealthSnapshot::PowerControlConsumedWatts, nullptr},
+    {"powerControlHealth", &HealthSnapshot::PowerControlHealth, nullptr},
+    {"powerControlState", &HealthSnapshot::PowerControlState, nullptr},
+    {"discovery_ChassiPower", nullptr, &voltages},
+    {"discovery_ChassiThermalFan", nullptr, &fans},
+    {"discovery_ChassiThermalTemp", nullptr, &temperatures},
+    {"totalPower", &HealthSnapshot::totalPower, nullptr},
+    {"totalPowerMax", &HealthSnapshot::totalPowerMax, nullptr},
+    {"totalPowerMin", &HealthSnapshot::totalPowerMin, nullptr},
+    {"totalPowerStatus", &HealthSnapshot::totalPowerStatus, nullptr},
+    {"totalPowerState", &HealthSnapshot::totalPowerState, nullptr},
+    {"totalPowerThresholdLowerCritical", &HealthSnapshot::totalPowerThresholdLowerCritical, nullptr},
+    {"totalPowerThresholdUpperCritical", &HealthSnapshot::totalPowerThresholdUpperCritical, nullptr},
+    {"peakPower", &HealthSnapshot::peakPower, nullptr},
+    {"peakPowerThresholdLowerCaution", &HealthSnapshot::peakPowerThresholdLowerCaution, nullptr},
+    {"peakPowerThresholdUpperCaution", &HealthSnapshot::peakPowerThresholdUpperCaution, nullptr},
+    {"peakPowerThresholdLowerCritical", &HealthSnapshot::peakPowerThresholdLowerCritical, nullptr},
+    {"peakPowerThresholdUpperCritical", &HealthSnapshot::peakPowerThresholdUpperCritical, nullptr},
+    {"peakPowerStatus", &HealthSnapshot::peakPowerStatus, nullptr},
+    {"peakPowerState", &HealthSnapshot::peakPowerState, nullptr},
+};
+
+constexpr std::size_t named_refusals = 5;
+
+// Refusals of the fixed items and discovery documents; per-row items are
+// refused as a matter of course until Zabbix has created them from a fresh
+// discovery, so they are not kept.
+struct Refusals {
+    std::vector<std::string> keys;
+    std::string first_info;
+};
+
+struct Delivery {
+    const support::ZabbixServer& server;
+    const std::string& host;
+    Refusals refusals;
+};
+
+void send_counted(Delivery& delivery, const std::string& key, const support::Json& value) {
+    const auto result = support::send_zabbix(delivery.server, delivery.host, key, value);
+    if (result.accepted) return;
+    if (delivery.refusals.keys.empty()) delivery.refusals.first_info = result.info;
+    delivery.refusals.keys.push_back(key);
+}
+
+const support::Json& row_member(const DiscoveryRow& row, std::string_view macro, std::string_view list_key) {
+    const auto found = row.find(macro);
+    if (found == row.end())
+        throw support::Failure("ZabbixDelivery", "a row of " + std::string(list_key) + " has no " +
+                                                     std::string(macro) + ": " + support::json_text(row));
+    return *found;
+}
+
+void send_list(Delivery& delivery, const HealthSnapshot& snapshot, std::string_view key, const DiscoveryList& list) {
+    const auto& rows = snapshot.*list.rows;
+    send_counted(delivery, std::string(key), discovery_document(rows));
+    for (const auto& row : rows) {
+        const auto& name = row_member(row, list.name_macro, key);
+        for (const auto& item : list.items)
+            support::send_zabbix(delivery.server, delivery.host, row_key(std::string(item.key_prefix), name),
+                                 row_member(row, item.macro, key));
+    }
+}
+
+// Zabbix quotes a macro value put into a key parameter when it begins with '"',
+// ' ' or '[' or holds ',' or ']'; a value ending in a backslash cannot be
+// quoted, and Zabbix leaves it as it is.
+std::string key_parameter(const std::string& name) {
+    const bool needs_quotes = (!name.empty() && (name.front() == '"' || name.front() == ' ' || name.front() == '[')) ||
+                              name.find_first_of(",]") != std::string::npos;
+    if (!needs_quotes || name.back() == '\\') return name;
+    std::string quoted = "\"";
+    for (const char c : name) {
+        if (c == '"') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+[[noreturn]] void fail_refused(const Refusals& refusals, const std::string& host) {
+    std::string named;
+    for (std::size_t i = 0; i < refusals.keys.size() && i < named_refusals; ++i)
+        named += (i == 0 ? "" : ", ") + refusals.keys[i];
+    const std::size_t more = refusals.keys.size() > named_refusals ? refusals.keys.size() - named_refusals : 0;
+    throw support::Failure("ZabbixRefused",
+                           "Zabbix refused " + std::to_string(refusals.keys.size()) + " value(s) for host \"" + host +
+                               "\": " + named + (more ? " and " + std::to_string(more) + " more" : "") +
+                               " (Zabbix: \"" + refusals.first_info +
+                               "\"); check that the host and its items exist in Zabbix");
+}
+
+}  // namespace
+
+std::string discovery_document(const std::vector<DiscoveryRow>& rows) {
+    support::Json document = support::Json::object();
+    document["data"] = support::Json::array();
+    for (const auto& row : rows) document["data"].push_back(row);
+    return support::json_text(document);
+}
+
+std::string row_key(const std::string& prefix, const support::Json& name) {
+    if (!name.is_string())
+        throw support::Failure("InvalidRowName", "the item key " + prefix + "...] cannot be built: the row name " +
+                                                     support::json_text(name) + " is not text");
+    return prefix + key_parameter(name.get<std::string>()) + "]";
+}
+
+void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
+                       const std::string& zabbix_host) {
+    Delivery delivery{zabbix_server, zabbix_host, {}};
+    for (const auto& step : delivery_order) {
+        if (step.list) send_list(delivery, snapshot, step.key, *step.list);
+        else send_counted(delivery, std::string(step.key), snapshot.*step.field);
+    }
+    if (!delivery.refusals.keys.empty()) fail_refused(delivery.refusals, zabbix_host);
+    support::print_line("OK");
+    support::end_run(0);
+}
+
+}  // namespace health

@@ -1,0 +1,395 @@
+#include "health/zabbix_delivery.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "kit/test_trapper.h"
+#include "support/console.h"
+#include "support/failure.h"
+#include "support/run_end.h"
+#include "support/runtime_limiter.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using health::DiscoveryRow;
+using health::HealthSnapshot;
+using kit::TestTrapper;
+using kit::TrapperAnswer;
+using support::Json;
+
+using Sent = std::vector<std::pair<std::string, std::string>>;  // key, value text as received
+
+DiscoveryRow row(const char* name_macro, const char* reading_macro, const char* health_macro,
+                 const char* state_macro, const Json& name, const Json& reading, int health, int state) {
+    DiscoveryRow row = Json::object();
+    row[name_macro] = name;
+    row[reading_macro] = reading;
+    row[health_macro] = health;
+    row[state_macro] = state;
+    return row;
+}
+
+DiscoveryRow voltage(const Json& name, const Json& reading, int health = 1, int state = 1) {
+    return row("{#VOLTAGE_NAME}", "{#READING_VOLTS}", "{#VOLTAGE_HEALTH}", "{#VOLTAGE_STATE}", name, reading, health,
+               state);
+}
+
+DiscoveryRow fan(const Json& name, const Json& reading, int health = 1, int state = 1) {
+    return row("{#FAN_NAME}", "{#READING_RPM}", "{#FAN_HEALTH}", "{#FAN_STATE}", name, reading, health, state);
+}
+
+DiscoveryRow temperature(const Json& name, const Json& reading, int health = 1, int state = 1) {
+    return row("{#TEMP_NAME}", "{#READING_CELSIUS}", "{#TEMP_HEALTH}", "{#TEMP_STATE}", name, reading, health, state);
+}
+
+struct Delivered {
+    std::optional<int> status;               // set when the run ended through end_run
+    std::optional<support::Failure> failure;  // set when it failed
+    std::string out;
+};
+
+Delivered deliver(const HealthSnapshot& snapshot, const support::ZabbixServer& server,
+                  const std::string& host = "bmc-01") {
+    Delivered delivered;
+    testing::internal::CaptureStdout();
+    auto guard = support::runtime_limiter(10s);
+    try {
+        support::run_bounded(guard, [&] { health::deliver_to_zabbix(snapshot, server, host); });
+    } catch (const support::RunEnd& end) {
+        delivered.status = end.status;
+    } catch (const support::Failure& failure) {
+        delivered.failure = failure;
+    }
+    support::flush_console();
+    delivered.out = testing::internal::GetCapturedStdout();
+    return delivered;
+}
+
+Sent sent(const TestTrapper& trapper) {
+    Sent sent;
+    for (const auto& call : trapper.calls()) sent.emplace_back(call.key, call.value);
+    return sent;
+}
+
+std::string value_sent(const TestTrapper& trapper, const std::string& key) {
+    for (const auto& call : trapper.calls())
+        if (call.key == key) return call.value;
+    ADD_FAILURE() << key << " not sent";
+    return "";
+}
+
+const Sent leading_defaults = {
+    {"storageHealth", "0"},
+    {"storageHealthRollup", "0"},
+    {"storageState", "0"},
+    {"powerControlConsumedWatts", "N/A"},
+    {"powerControlHealth", "0"},
+    {"powerControlState", "0"},
+};
+
+const Sent trailing_defaults = {
+    {"totalPower", "N/A"},
+    {"totalPowerMax", "N/A"},
+    {"totalPowerMin", "N/A"},
+    {"totalPowerStatus", "0"},
+    {"totalPowerState", "0"},
+    {"totalPowerThresholdLowerCritical", "N/A"},
+    {"totalPowerThresholdUpperCritical", "N/A"},
+    {"peakPower", "N/A"},
+    {"peakPowerThresholdLowerCaution", "N/A"},
+    {"peakPowerThresholdUpperCaution", "N/A"},
+    {"peakPowerThresholdLowerCritical", "N/A"},
+    {"peakPowerThresholdUpperCritical", "N/A"},
+    {"peakPowerStatus", "0"},
+    {"peakPowerState", "0"},
+};
+
+Sent joined(std::initializer_list<Sent> parts) {
+    Sent all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+HealthSnapshot realistic_machine() {
+    HealthSnapshot s;
+    s.storageName = "NVMe storage";
+    s.storageHealth = 1;
+    s.storageHealthRollup = 1;
+    s.storageState = 1;
+    s.PowerControlName = "Chassis Power Control";
+    s.PowerControlConsumedWatts = 254;
+    s.PowerControlHealth = 1;
+    s.PowerControlState = 1;
+    s.discoveryChassiPower = {voltage("P12V", 12.1), voltage("P3V3", 3.3, 0, 1)};
+    s.discoveryChassiThermalFan = {fan("Fan 0", 4500), fan("Fan 1", "N/A", 0, 0)};
+    s.discoveryChassiThermalTemp = {temperature("CPU0 Temp", 41.5)};
+    s.totalPower = 254.0;
+    s.totalPowerMax = 900;
+    s.totalPowerMin = 0;
+    s.totalPowerStatus = 1;
+    s.totalPowerState = 1;
+    s.totalPowerThresholdLowerCritical = nullptr;
+    s.totalPowerThresholdUpperCritical = 1000;
+    s.peakPower = 612.5;
+    s.peakPowerThresholdLowerCaution = 10;
+    s.peakPowerThresholdUpperCaution = 800;
+    s.peakPowerThresholdLowerCritical = 5;
+    s.peakPowerThresholdUpperCritical = 950;
+    s.peakPowerStatus = 1;
+    s.peakPowerState = 0;
+    return s;
+}
+
+TEST(ZabbixDelivery, RealisticMachineInTheFixedOrder) {
+    TestTrapper trapper;
+    const auto delivered = deliver(realistic_machine(), trapper.server());
+    EXPECT_EQ(delivered.status, 0);
+    EXPECT_FALSE(delivered.failure);
+    EXPECT_EQ(delivered.out, "OK\n");
+    const Sent expected = {
+        {"storageHealth", "1"},
+        {"storageHealthRollup", "1"},
+        {"storageState", "1"},
+        {"powerControlConsumedWatts", "254"},
+        {"powerControlHealth", "1"},
+        {"powerControlState", "1"},
+        {"discovery_ChassiPower",
+         R"({"data": [{"{#VOLTAGE_NAME}": "P12V", "{#READING_VOLTS}": 12.1, "{#VOLTAGE_HEALTH}": 1, )"
+         R"("{#VOLTAGE_STATE}": 1}, {"{#VOLTAGE_NAME}": "P3V3", "{#READING_VOLTS}": 3.3, "{#VOLTAGE_HEALTH}": 0, )"
+         R"("{#VOLTAGE_STATE}": 1}]})"},
+        {"readingVolts[P12V]", "12.1"},
+        {"voltageHealth[P12V]", "1"},
+        {"voltageState[P12V]", "1"},
+        {"readingVolts[P3V3]", "3.3"},
+        {"voltageHealth[P3V3]", "0"},
+        {"voltageState[P3V3]", "1"},
+        {"discovery_ChassiThermalFan",
+         R"({"data": [{"{#FAN_NAME}": "Fan 0", "{#READING_RPM}": 4500, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1}, )"
+         R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": "N/A", "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0}]})"},
+        {"readingRPM[Fan 0]", "4500"},
+        {"fanHealth[Fan 0]", "1"},
+        {"fanState[Fan 0]", "1"},
+        {"readingRPM[Fan 1]", "N/A"},
+        {"fanHealth[Fan 1]", "0"},
+        {"fanState[Fan 1]", "0"},
+        {"discovery_ChassiThermalTemp",
+         R"({"data": [{"{#TEMP_NAME}": "CPU0 Temp", "{#READING_CELSIUS}": 41.5, "{#TEMP_HEALTH}": 1, )"
+         R"("{#TEMP_STATE}": 1}]})"},
+        {"readingCelsius[CPU0 Temp]", "41.5"},
+        {"tempHealth[CPU0 Temp]", "1"},
+        {"tempState[CPU0 Temp]", "1"},
+        {"totalPower", "254.0"},
+        {"totalPowerMax", "900"},
+        {"totalPowerMin", "0"},
+        {"totalPowerStatus", "1"},
+        {"totalPowerState", "1"},
+        {"totalPowerThresholdLowerCritical", "None"},
+        {"totalPowerThresholdUpperCritical", "1000"},
+        {"peakPower", "612.5"},
+        {"peakPowerThresholdLowerCaution", "10"},
+        {"peakPowerThresholdUpperCaution", "800"},
+        {"peakPowerThresholdLowerCritical", "5"},
+        {"peakPowerThresholdUpperCritical", "950"},
+        {"peakPowerStatus", "1"},
+        {"peakPowerState", "0"},
+    };
+    EXPECT_EQ(sent(trapper), expected);
+    for (const auto& call : trapper.calls()) EXPECT_EQ(call.host, "bmc-01");
+}
+
+TEST(ZabbixDelivery, EmptyListsGiveTwentyThreeCalls) {
+    TestTrapper trapper;
+    const auto delivered = deliver(HealthSnapshot{}, trapper.server());
+    EXPECT_EQ(delivered.status, 0);
+    EXPECT_EQ(delivered.out, "OK\n");
+    const Sent empty_lists = {{"discovery_ChassiPower", R"({"data": []})"},
+                              {"discovery_ChassiThermalFan", R"({"data": []})"},
+                              {"discovery_ChassiThermalTemp", R"({"data": []})"}};
+    EXPECT_EQ(sent(trapper), joined({leading_defaults, empty_lists, trailing_defaults}));
+}
+
+TEST(ZabbixDelivery, OneVoltageAndOneFanGiveTwentyNineCalls) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiPower = {voltage("P5V", 5.02)};
+    snapshot.discoveryChassiThermalFan = {fan("Fan 3", 7200)};
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
+    const auto keys = trapper.keys();
+    ASSERT_EQ(keys.size(), 29u);
+    const std::vector<std::string> middle(keys.begin() + 6, keys.begin() + 15);
+    EXPECT_EQ(middle, (std::vector<std::string>{"discovery_ChassiPower", "readingVolts[P5V]", "voltageHealth[P5V]",
+                                                "voltageState[P5V]", "discovery_ChassiThermalFan",
+                                                "readingRPM[Fan 3]", "fanHealth[Fan 3]", "fanState[Fan 3]",
+                                                "discovery_ChassiThermalTemp"}));
+    EXPECT_EQ(value_sent(trapper, "discovery_ChassiThermalTemp"), R"({"data": []})");
+    EXPECT_EQ(keys.front(), "storageHealth");
+    EXPECT_EQ(keys.back(), "peakPowerState");
+}
+
+TEST(ZabbixDelivery, DocumentsFollowTheDiscoveryRules) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiPower = {voltage("P12V", 12.0), voltage("P12V_AUX", 12)};
+    snapshot.discoveryChassiThermalFan = {fan("N/A", "N/A", 0, 0)};
+    snapshot.discoveryChassiThermalTemp = {temperature("Inlet °", 22.5)};
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
+    EXPECT_EQ(value_sent(trapper, "discovery_ChassiThermalFan"),
+              R"({"data": [{"{#FAN_NAME}": "N/A", "{#READING_RPM}": "N/A", "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0}]})");
+    EXPECT_EQ(value_sent(trapper, "discovery_ChassiThermalTemp"),
+              R"({"data": [{"{#TEMP_NAME}": "Inlet \u00b0", "{#READING_CELSIUS}": 22.5, "{#TEMP_HEALTH}": 1, )"
+              R"("{#TEMP_STATE}": 1}]})");
+    EXPECT_EQ(value_sent(trapper, "readingCelsius[Inlet °]"), "22.5");
+    const std::string volts = value_sent(trapper, "discovery_ChassiPower");
+    EXPECT_NE(volts.find(R"("P12V", "{#READING_VOLTS}": 12.0,)"), std::string::npos) << volts;
+    EXPECT_NE(volts.find(R"("P12V_AUX", "{#READING_VOLTS}": 12,)"), std::string::npos) << volts;
+    EXPECT_EQ(value_sent(trapper, "readingVolts[P12V]"), "12.0");
+    EXPECT_EQ(value_sent(trapper, "readingVolts[P12V_AUX]"), "12");
+    EXPECT_EQ(value_sent(trapper, "fanHealth[N/A]"), "0");
+}
+
+TEST(ZabbixDelivery, NullFanNameFailsAfterItsDocumentAndTheRowsBefore) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000), fan(nullptr, 3900), fan("Fan 2", 3800)};
+    TestTrapper trapper;
+    const auto delivered = deliver(snapshot, trapper.server());
+    EXPECT_FALSE(delivered.status);
+    ASSERT_TRUE(delivered.failure);
+    EXPECT_EQ(delivered.failure->kind, "InvalidRowName");
+    EXPECT_NE(std::string(delivered.failure->what()).find("readingRPM[...] cannot be built: the row name null"),
+              std::string::npos)
+        << delivered.failure->what();
+    EXPECT_EQ(delivered.out, "");
+    const auto keys = trapper.keys();
+    ASSERT_EQ(keys.size(), 11u);
+    EXPECT_EQ(keys[7], "discovery_ChassiThermalFan");
+    EXPECT_EQ(keys.back(), "fanState[Fan 0]");
+    EXPECT_NE(value_sent(trapper, "discovery_ChassiThermalFan").find(R"("{#FAN_NAME}": null)"), std::string::npos);
+}
+
+TEST(ZabbixDelivery, UpperCaseDebugIsAnOrdinaryHost) {
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(HealthSnapshot{}, trapper.server(), "DEBUG").status, 0);
+    const auto calls = trapper.calls();
+    ASSERT_EQ(calls.size(), 23u);
+    for (const auto& call : calls) EXPECT_EQ(call.host, "DEBUG");
+}
+
+TEST(ZabbixDelivery, ABrokenReplyStopsTheDeliveryThere) {
+    for (const auto answer : {TrapperAnswer::Close, TrapperAnswer::Garbage, TrapperAnswer::ResponseFailed}) {
+        for (const int call : {1, 8, 12, 29}) {
+            HealthSnapshot snapshot;
+            snapshot.discoveryChassiPower = {voltage("P5V", 5.0)};
+            snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000)};
+            TestTrapper trapper;
+            trapper.answer_at(call, answer);
+            const auto delivered = deliver(snapshot, trapper.server());
+            ASSERT_TRUE(delivered.failure) << call;
+            EXPECT_EQ(delivered.failure->kind, "ZabbixError");
+            EXPECT_FALSE(delivered.status);
+            EXPECT_EQ(delivered.out, "");
+            EXPECT_EQ(trapper.calls().size(), static_cast<std::size_t>(call));
+        }
+    }
+}
+
+TEST(ZabbixDelivery, NoServerListeningFailsAtTheFirstCall) {
+    TestTrapper closed([] {
+        kit::TrapperOptions options;
+        options.listening = false;
+        return options;
+    }());
+    const auto delivered = deliver(HealthSnapshot{}, closed.server());
+    ASSERT_TRUE(delivered.failure);
+    EXPECT_NE(std::string(delivered.failure->what()).find("key \"storageHealth\": cannot connect"), std::string::npos);
+    EXPECT_EQ(delivered.out, "");
+}
+
+TEST(ZabbixDelivery, RefusedPerRowItemsDoNotChangeTheOutcome) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiPower = {voltage("P5V", 5.0)};
+    snapshot.discoveryChassiThermalTemp = {temperature("Inlet", 20)};
+    TestTrapper trapper;
+    trapper.refuse_keys([](const std::string& key) { return key.find('[') != std::string::npos; });
+    const auto delivered = deliver(snapshot, trapper.server());
+    EXPECT_EQ(delivered.status, 0);
+    EXPECT_FALSE(delivered.failure);
+    EXPECT_EQ(delivered.out, "OK\n");
+    EXPECT_EQ(trapper.calls().size(), 29u);
+}
+
+TEST(ZabbixDelivery, RefusedFixedItemsOrDocumentsFailAfterEverythingWasSent) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000)};
+    TestTrapper trapper;
+    trapper.refuse_keys([](const std::string& key) { return key == "discovery_ChassiThermalFan" || key == "peakPower"; });
+    const auto delivered = deliver(snapshot, trapper.server());
+    EXPECT_FALSE(delivered.status);
+    EXPECT_EQ(delivered.out, "");
+    EXPECT_EQ(trapper.calls().size(), 26u);
+    ASSERT_TRUE(delivered.failure);
+    EXPECT_EQ(delivered.failure->kind, "ZabbixRefused");
+    const std::string message = delivered.failure->what();
+    EXPECT_NE(message.find("refused 2 value(s) for host \"bmc-01\": discovery_ChassiThermalFan, peakPower ("),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("processed: 0; failed: 1"), std::string::npos) << message;
+}
+
+TEST(ZabbixDelivery, AnUnknownHostNamesTheFirstRefusalsAndHowManyInAll) {
+    TestTrapper trapper;
+    trapper.refuse_keys([](const std::string&) { return true; });
+    const auto delivered = deliver(HealthSnapshot{}, trapper.server(), "no-such-host");
+    ASSERT_TRUE(delivered.failure);
+    const std::string message = delivered.failure->what();
+    EXPECT_NE(message.find("refused 23 value(s) for host \"no-such-host\": storageHealth, storageHealthRollup, "
+                           "storageState, powerControlConsumedWatts, powerControlHealth and 18 more"),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(trapper.calls().size(), 23u);
+}
+
+TEST(ZabbixDelivery, NamesAreQuotedInKeysAsZabbixQuotesThem) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"P12V", "readingVolts[P12V]"},
+        {"Fan 2", "readingVolts[Fan 2]"},
+        {"Fan \"3\"", "readingVolts[Fan \"3\"]"},
+        {"CPU1, VR", "readingVolts[\"CPU1, VR\"]"},
+        {"x]y", "readingVolts[\"x]y\"]"},
+        {" lead", "readingVolts[\" lead\"]"},
+        {"[b", "readingVolts[\"[b\"]"},
+        {"\"q\"", "readingVolts[\"\\\"q\\\"\"]"},
+        {"back\\", "readingVolts[back\\]"},
+        {"ends,\\", "readingVolts[ends,\\]"},
+        {"trail ", "readingVolts[trail ]"},
+        {"", "readingVolts[]"},
+        {"°C", "readingVolts[°C]"},
+    };
+    for (const auto& [name, key] : cases) EXPECT_EQ(health::row_key("readingVolts[", name), key) << name;
+    for (const Json& not_text : {Json(12), Json(1.5), Json(true), Json(nullptr), Json::array(), Json::object()}) {
+        EXPECT_THROW(health::row_key("fanState[", not_text), support::Failure) << not_text.dump();
+    }
+}
+
+TEST(ZabbixDelivery, CommaNamesAreQuotedAndDuplicatesAreBothSent) {
+    HealthSnapshot snapshot;
+    snapshot.discoveryChassiPower = {voltage("CPU1, VR", 1.8), voltage("P3V3", 3.3), voltage("P3V3", 3.31)};
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
+    const auto all = sent(trapper);
+    const Sent voltages(all.begin() + 7, all.begin() + 16);
+    EXPECT_EQ(voltages, (Sent{{"readingVolts[\"CPU1, VR\"]", "1.8"},
+                              {"voltageHealth[\"CPU1, VR\"]", "1"},
+                              {"voltageState[\"CPU1, VR\"]", "1"},
+                              {"readingVolts[P3V3]", "3.3"},
+                              {"voltageHealth[P3V3]", "1"},
+                              {"voltageState[P3V3]", "1"},
+                              {"readingVolts[P3V3]", "3.31"},
+                              {"voltageHealth[P3V3]", "1"},
+                              {"voltageState[P3V3]", "1"}}));
+    EXPECT_NE(value_sent(trapper, "discovery_ChassiPower").find(R"("{#VOLTAGE_NAME}": "CPU1, VR")"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,275 @@
+#include "kit/test_trapper.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+
+namespace kit {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto patience = 5s;  // how long a connection may take before the trapper gives up on it
+
+const char* const success_info = "processed: 1; failed: 0; total: 1; seconds spent: 0.000052";
+const char* const refusal_info = "processed: 0; failed: 1; total: 1; seconds spent: 0.000048";
+
+std::string frame(const std::string& payload) {
+    std::string bytes = "ZBXD\x01";
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
+    bytes.append(4, '\0');
+    return bytes + payload;
+}
+
+std::string answer_frame(const std::string& response, const std::string& info) {
+    return frame(support::Json{{"response", response}, {"info", info}}.dump());
+}
+
+struct Peer {
+    int fd;
+    SSL* ssl;
+    const std::atomic<bool>& stopping;
+};
+
+// Bytes read, 0 once the client has closed, -1 when nothing came in time.
+int read_some(const Peer& peer, char* buffer, std::size_t size) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!peer.stopping && std::chrono::steady_clock::now() < deadline) {
+        if (peer.ssl) {
+            const int n = SSL_read(peer.ssl, buffer, static_cast<int>(size));
+            if (n > 0) return n;
+            const int error = SSL_get_error(peer.ssl, n);
+            if (error != SSL_ERROR_WANT_READ) return 0;
+        } else {
+            const ssize_t n = recv(peer.fd, buffer, size, 0);
+            if (n >= 0) return static_cast<int>(n);
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return 0;
+        }
+    }
+    return -1;
+}
+
+bool read_exactly(const Peer& peer, std::string& into, std::size_t size) {
+    into.resize(size);
+    std::size_t have = 0;
+    while (have < size) {
+        const int n = read_some(peer, into.data() + have, size - have);
+        if (n <= 0) return false;
+        have += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void write_all(const Peer& peer, const std::string& bytes) {
+    if (peer.ssl) {
+        SSL_write(peer.ssl, bytes.data(), static_cast<int>(bytes.size()));
+        return;
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = send(peer.fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void write_in_pieces(const Peer& peer, const std::string& bytes) {
+    const std::size_t cuts[] = {0, 2, 9, 13, 20, bytes.size()};
+    for (std::size_t i = 0; i + 1 < std::size(cuts); ++i) {
+        write_all(peer, bytes.substr(cuts[i], cuts[i + 1] - cuts[i]));
+        std::this_thread::sleep_for(15ms);
+    }
+}
+
+void wait_until_closed(const Peer& peer) {
+    char buffer[256];
+    while (!peer.stopping && read_some(peer, buffer, sizeof buffer) != 0) {
+    }
+}
+
+void send_answer(const Peer& peer, TrapperAnswer answer) {
+    const std::string success = answer_frame("success", success_info);
+    switch (answer) {
+        case TrapperAnswer::Success: return write_all(peer, success);
+        case TrapperAnswer::Refuse: return write_all(peer, answer_frame("success", refusal_info));
+        case TrapperAnswer::SplitSuccess: return write_in_pieces(peer, success);
+        case TrapperAnswer::Close: return;
+        case TrapperAnswer::Garbage: return write_all(peer, frame("<html>not json</html>"));
+        case TrapperAnswer::WrongFrame: return write_all(peer, "HTTP/1.1 400 Bad Request\r\n\r\n");
+        case TrapperAnswer::HugeLength: return write_all(peer, std::string("ZBXD\x01\xff\xff\xff\xff\0\0\0\0", 13));
+        case TrapperAnswer::ResponseFailed:
+            return write_all(peer, answer_frame("failed", "cannot process request"));
+        case TrapperAnswer::HalfThenClose: return write_all(peer, success.substr(0, success.size() / 2));
+        case TrapperAnswer::Silent: return wait_until_closed(peer);
+    }
+}
+
+TrapperCall parse_call(const std::string& header, const std::string& payload) {
+    TrapperCall call;
+    call.frame = header + payload;
+    call.request = support::Json::parse(payload, nullptr, false);
+    if (call.request.is_object() && call.request.contains("data") && call.request["data"].is_array() &&
+        !call.request["data"].empty()) {
+        const auto& item = call.request["data"][0];
+        call.host = item.value("host", "");
+        call.key = item.value("key", "");
+        if (item.contains("value")) call.value = item["value"].is_string() ? item["value"].get<std::string>()
+                                                                           : item["value"].dump();
+    }
+    return call;
+}
+
+unsigned int take_psk(SSL* ssl, const char* identity, unsigned char* key, unsigned int max_key) {
+    const auto* psk = static_cast<const TrapperPsk*>(SSL_get_app_data(ssl));
+    if (psk == nullptr || identity == nullptr || psk->identity != identity || psk->key_hex.size() / 2 > max_key)
+        return 0;
+    for (std::size_t i = 0; i + 1 < psk->key_hex.size(); i += 2)
+        key[i / 2] = static_cast<unsigned char>(std::stoi(psk->key_hex.substr(i, 2), nullptr, 16));
+    return static_cast<unsigned int>(psk->key_hex.size() / 2);
+}
+
+SSL_CTX* make_tls_context(const TrapperPsk& psk) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    if (context == nullptr) throw std::runtime_error("test trapper: SSL_CTX_new failed");
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    if (psk.max_tls_version != 0) SSL_CTX_set_max_proto_version(context, psk.max_tls_version);
+    SSL_CTX_set_cipher_list(context, "PSK");
+    SSL_CTX_set_psk_server_callback(context, take_psk);
+    return context;
+}
+
+bool accept_tls(const Peer& peer) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!peer.stopping && std::chrono::steady_clock::now() < deadline) {
+        const int result = SSL_accept(peer.ssl);
+        if (result == 1) return true;
+        if (SSL_get_error(peer.ssl, result) != SSL_ERROR_WANT_READ) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+TestTrapper::TestTrapper(TrapperOptions trapper_options) : options(std::move(trapper_options)) {
+    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listen_fd < 0 || bind(listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(listen_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("test trapper: cannot bind 127.0.0.1");
+    bound_port = ntohs(address.sin_port);
+    if (options.psk) tls_context = make_tls_context(*options.psk);
+    if (options.listening) start_listening();
+}
+
+TestTrapper::~TestTrapper() {
+    stopping = true;
+    if (worker.joinable()) worker.join();
+    close(listen_fd);
+    SSL_CTX_free(static_cast<SSL_CTX*>(tls_context));
+}
+
+support::ZabbixServer TestTrapper::server() const {
+    support::ZabbixServer server{{endpoint()}, std::nullopt};
+    if (options.psk) server.psk = support::ZabbixPsk{options.psk->identity, options.psk->key_hex};
+    return server;
+}
+
+void TestTrapper::start_listening() {
+    if (worker.joinable()) return;
+    if (listen(listen_fd, 16) != 0) throw std::runtime_error("test trapper: cannot listen");
+    worker = std::thread([this] { serve(); });
+}
+
+void TestTrapper::answer_at(int call, TrapperAnswer answer) {
+    const std::lock_guard guard(lock);
+    scripted[call] = answer;
+}
+
+void TestTrapper::refuse_keys(std::function<bool(const std::string&)> predicate) {
+    const std::lock_guard guard(lock);
+    refused_key = std::move(predicate);
+}
+
+std::vector<TrapperCall> TestTrapper::calls() const {
+    const std::lock_guard guard(lock);
+    return recorded;
+}
+
+std::vector<std::string> TestTrapper::keys() const {
+    std::vector<std::string> keys;
+    for (const auto& call : calls()) keys.push_back(call.key);
+    return keys;
+}
+
+TrapperAnswer TestTrapper::answer_for(int call, const std::string& key) const {
+    const std::lock_guard guard(lock);
+    if (const auto found = scripted.find(call); found != scripted.end()) return found->second;
+    if (refused_key && refused_key(key)) return TrapperAnswer::Refuse;
+    return TrapperAnswer::Success;
+}
+
+void TestTrapper::serve() {
+    // A client that is gone must not kill the test program while the trapper writes.
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+    while (!stopping) {
+        pollfd ready{listen_fd, POLLIN, 0};
+        if (poll(&ready, 1, 20) <= 0) continue;
+        const int client = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        ++accepted;
+        handle(client);
+        close(client);
+    }
+}
+
+void TestTrapper::handle(int client) {
+    const timeval tick{0, 20000};
+    setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    const int one = 1;
+    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    SSL* ssl = nullptr;
+    if (tls_context) {
+        ssl = SSL_new(static_cast<SSL_CTX*>(tls_context));
+        SSL_set_fd(ssl, client);
+        SSL_set_app_data(ssl, &*options.psk);
+    }
+    const Peer peer{client, ssl, stopping};
+    std::string header, payload;
+    if ((!ssl || accept_tls(peer)) && read_exactly(peer, header, 13) && header.compare(0, 5, "ZBXD\x01") == 0) {
+        std::uint32_t size = 0;
+        for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
+        if (read_exactly(peer, payload, size)) {
+            TrapperCall call = parse_call(header, payload);
+            int number;
+            {
+                const std::lock_guard guard(lock);
+                recorded.push_back(call);
+                number = static_cast<int>(recorded.size());
+            }
+            send_answer(peer, answer_for(number, call.key));
+        }
+    }
+    if (ssl) {
+        SSL_shutdown(ssl);
+        SSL_free(ssl);
+    }
+}
+
+}  // namespace kit
