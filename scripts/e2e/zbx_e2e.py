@@ -11,6 +11,7 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
   check-discovered EXPECTED HOST SECONDS
   check-external HOST_OK HOST_FAIL SECONDS
+  check-triggers EXPECTED HOST SECONDS
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
 """
 import json
@@ -389,6 +390,47 @@ def cmd_check_discovered(expected_path, host, seconds):
           "readingCelsius[Exhaust Temp \u00b0C]" % (len(wanted), host))
 
 
+def open_problems(host):
+    rows = sql("select distinct p.name from problem p join triggers t on t.triggerid = p.objectid"
+               " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
+               " join hosts h on h.hostid = i.hostid"
+               " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
+    return {r[0] for r in rows}
+
+
+# Values that break one limit or flag each, the problems they must open, and
+# problems they must not open.
+TRIGGER_CASES = [
+    ("storageHealth", "0", "Storage health is not OK"),
+    ('voltageHealth["CPU1, VR"]', "0", "Voltage CPU1, VR health is not OK"),
+    ("tempState[Exhaust Temp \u00b0C]", "0", "Temperature Exhaust Temp \u00b0C is not enabled"),
+    ("totalPower", "1700", "Total power above its upper critical limit"),
+    ("peakPower", "1450", "Peak power above its upper caution limit"),
+]
+NOT_OPENED = ["Peak power above its upper critical limit", "Total power below its lower critical limit"]
+
+
+def cmd_check_triggers(expected_path, host, seconds):
+    expected = {i["key"]: i["value"] for i in load(expected_path)}
+    if open_problems(host):
+        fail("%s has problems before the trigger check: %s" % (host, sorted(open_problems(host))))
+    for key, value, _ in TRIGGER_CASES:
+        if not zabbix_send(host, key, value):
+            fail("%s refused on %s" % (key, host))
+    wanted = {name for _, _, name in TRIGGER_CASES}
+
+    def opened():
+        now = open_problems(host)
+        return ["not open: " + n for n in sorted(wanted - now)] + ["open: " + n for n in NOT_OPENED if n in now]
+
+    wait_for("problems on %s" % host, seconds, opened)
+    for key, _, _ in TRIGGER_CASES:
+        zabbix_send(host, key, expected[key])
+    wait_for("recovery on %s" % host, seconds, lambda: ["still open: " + n for n in sorted(open_problems(host))])
+    print("triggers: %d problems opened by bad flags and limits, none by values within limits, all resolved by "
+          "good values" % len(wanted))
+
+
 def cmd_check_external(host_ok, host_fail, seconds):
     def state():
         rows = sql("select h.host, i.key_, coalesce((select value from history_text t where t.itemid = i.itemid"
@@ -444,6 +486,7 @@ def main(argv):
         "check-landed": lambda a: cmd_check_landed(*a),
         "check-discovered": lambda a: cmd_check_discovered(*a),
         "check-external": lambda a: cmd_check_external(*a),
+        "check-triggers": lambda a: cmd_check_triggers(*a),
         "listen-once": lambda a: cmd_listen_once(*a),
     }
     if len(argv) < 2 or argv[1] not in commands:
