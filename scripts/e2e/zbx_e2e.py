@@ -10,7 +10,7 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   send-until EXPECTED HOST KEY accepted|refused SECONDS [sender args]
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
   check-discovered EXPECTED HOST SECONDS
-  check-external HOST_OK HOST_FAIL SECONDS
+  check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
   check-triggers EXPECTED HOST SECONDS
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
 """
@@ -431,29 +431,32 @@ def cmd_check_triggers(expected_path, host, seconds):
           "good values" % len(wanted))
 
 
-def cmd_check_external(host_ok, host_fail, seconds):
+def cmd_check_external(host_ok, host_fail, host_slow, seconds):
     def state():
         rows = sql("select h.host, i.key_, coalesce((select value from history_text t where t.itemid = i.itemid"
                    " order by clock desc, ns desc limit 1), ''), t.value, t.description"
                    " from items i join hosts h on h.hostid = i.hostid"
                    " join functions f on f.itemid = i.itemid join triggers t on t.triggerid = f.triggerid"
-                   " where i.key_ like %s and i.status = 0 and h.host in (%s, %s)",
-                   'bmc-probe["discoveryOpenBMC"%', host_ok, host_fail)
+                   " where i.key_ like %s and i.status = 0 and h.host in (%s, %s, %s)",
+                   'bmc-probe["discoveryOpenBMC"%', host_ok, host_fail, host_slow)
         return {r[0]: {"value": r[2], "problem": r[3] == "1"} for r in rows}
 
     def problems_now():
         now = state()
-        ok, bad = now.get(host_ok), now.get(host_fail)
+        ok, bad, slow = now.get(host_ok), now.get(host_fail), now.get(host_slow)
         problems = []
         if not ok or ok["value"].splitlines()[-1:] != ["OK"] or ok["problem"]:
             problems.append("%s: %r" % (host_ok, ok))
         if not bad or not bad["value"] or bad["value"].splitlines()[-1:] == ["OK"] or not bad["problem"]:
             problems.append("%s: %r" % (host_fail, bad))
+        if not slow or not slow["value"].startswith("FAILED: ") or not slow["problem"]:
+            problems.append("%s: %r" % (host_slow, slow))
         return problems
 
     wait_for("external check", seconds, problems_now)
-    print("external check: a run ending in OK leaves its trigger at rest; a failed run (%r) is a problem"
-          % state()[host_fail]["value"][:60])
+    now = state()
+    print("external check: a run ending in OK leaves its trigger at rest; a failed run (%r) and one killed at "
+          "the Timeout (%r) are problems" % (now[host_fail]["value"][:60], now[host_slow]["value"]))
 
 
 def cmd_listen_once(port_file, seconds):
