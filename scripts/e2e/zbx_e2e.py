@@ -1,0 +1,503 @@
+#!/usr/bin/env python3
+"""Helpers of scripts/test-e2e: what bmc-probe must deliver for a scenario, the
+Zabbix API calls, the stand-in sender and the checks in Zabbix's own tables.
+
+Subcommands (all print a short line per finding; exit status 1 on a failed check):
+  expected SCENARIO OUT            items bmc-probe sends for the scenario, in order, as JSON
+  api-provision TEMPLATE OUT       import the template, create the test hosts, write their ids
+  api-psk HOST IDENTITY KEYHEX     require PSK for HOST
+  standin EXPECTED HOST            send EXPECTED like bmc-probe does, with zabbix_sender
+  send-until EXPECTED HOST KEY accepted|refused SECONDS [sender args]
+  check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
+  check-discovered EXPECTED HOST SECONDS
+  check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
+  check-triggers EXPECTED HOST SECONDS
+  listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
+"""
+import json
+import math
+import os
+import re
+import socket
+import struct
+import subprocess
+import sys
+import time
+import urllib.request
+
+# The 20 fixed keys in the order bmc-probe sends them, with the snapshot
+# source: (key, document, path, expected word or None for a value).
+FIXED_BEFORE_LISTS = [
+    ("storageHealth", "storage.json", ["Status", "Health"], "OK"),
+    ("storageHealthRollup", "storage.json", ["Status", "HealthRollup"], "OK"),
+    ("storageState", "storage.json", ["Status", "State"], "Enabled"),
+]
+FIXED_AFTER_LISTS = [
+    ("totalPower", "total_power.json", ["Reading"], None),
+    ("totalPowerMax", "total_power.json", ["ReadingRangeMax"], None),
+    ("totalPowerMin", "total_power.json", ["ReadingRangeMin"], None),
+    ("totalPowerStatus", "total_power.json", ["Status", "Health"], "OK"),
+    ("totalPowerState", "total_power.json", ["Status", "State"], "Enabled"),
+    ("totalPowerThresholdLowerCritical", "total_power.json", ["Thresholds", "LowerCritical", "Reading"], None),
+    ("totalPowerThresholdUpperCritical", "total_power.json", ["Thresholds", "UpperCritical", "Reading"], None),
+    ("peakPower", "peak_power.json", ["Reading"], None),
+    ("peakPowerThresholdLowerCaution", "peak_power.json", ["Thresholds", "LowerCaution", "Reading"], None),
+    ("peakPowerThresholdUpperCaution", "peak_power.json", ["Thresholds", "UpperCaution", "Reading"], None),
+    ("peakPowerThresholdLowerCritical", "peak_power.json", ["Thresholds", "LowerCritical", "Reading"], None),
+    ("peakPowerThresholdUpperCritical", "peak_power.json", ["Thresholds", "UpperCritical", "Reading"], None),
+    ("peakPowerStatus", "peak_power.json", ["Status", "Health"], "OK"),
+    ("peakPowerState", "peak_power.json", ["Status", "State"], "Enabled"),
+]
+# (discovery key, document, array, macro prefix, reading member, rounded, key prefixes)
+LISTS = [
+    ("discovery_ChassiPower", "power.json", "Voltages", "VOLTAGE", "READING_VOLTS", "ReadingVolts", True,
+     ("readingVolts", "voltageHealth", "voltageState")),
+    ("discovery_ChassiThermalFan", "thermal.json", "Fans", "FAN", "READING_RPM", "Reading", False,
+     ("readingRPM", "fanHealth", "fanState")),
+    ("discovery_ChassiThermalTemp", "thermal.json", "Temperatures", "TEMP", "READING_CELSIUS", "ReadingCelsius", True,
+     ("readingCelsius", "tempHealth", "tempState")),
+]
+# Same pattern as the template's preprocessing step of every reading item.
+NUMERIC = re.compile(r"^[-+]?([0-9]+([.][0-9]*)?|[.][0-9]+)([eE][-+]?[0-9]+)?$")
+ABSENT = "N/A"
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+# ---- what the probe sends -------------------------------------------------
+
+def member(value, name, default):
+    if not isinstance(value, dict):
+        raise ValueError("not an object on the way to " + name)
+    return value.get(name, default)
+
+
+def path_value(document, path):
+    value = document
+    for step in path[:-1]:
+        value = member(value, step, {})
+    return member(value, path[-1], ABSENT)
+
+
+def flag(value, word):
+    return 1 if isinstance(value, str) and value == word else 0
+
+
+def rounded(value):
+    if isinstance(value, bool):
+        return int(value)
+    if isinstance(value, int) or (isinstance(value, str) and value == ABSENT):
+        return value
+    if isinstance(value, float):
+        return round(value, 2)  # correctly rounded from the exact double, ties to even
+    raise ValueError("reading that is not a number")
+
+
+def document_text(value):
+    # ", " and ": " separators, insertion order, every non-ASCII character \u-escaped.
+    return json.dumps(value, ensure_ascii=True, allow_nan=True).replace("\x7f", "\\u007f")
+
+
+def wire_text(value):
+    """The value text bmc-probe puts on the wire for one item."""
+    if isinstance(value, bool):
+        return "True" if value else "False"
+    if value is None:
+        return "None"
+    if isinstance(value, int):
+        return str(value)
+    if isinstance(value, float):
+        if math.isnan(value):
+            return "nan"
+        return repr(value)  # shortest round trip; "inf", "-inf", 12.0, 1e+16, 9e-05
+    if isinstance(value, str):
+        return value
+    return document_text(value)
+
+
+def key_parameter(name):
+    """The name as Zabbix writes it when it fills an item prototype's key."""
+    needs_quotes = name[:1] in ('"', " ", "[") or "," in name or "]" in name
+    if needs_quotes and not name.endswith("\\"):
+        return '"' + name.replace('"', '\\"') + '"'
+    return name
+
+
+def expected_items(scenario):
+    docs = {}
+    for name in ("storage.json", "power.json", "thermal.json", "total_power.json", "peak_power.json"):
+        with open(os.path.join(scenario, name), encoding="utf-8") as f:
+            docs[name] = json.load(f)
+    items = []
+
+    def fixed(key, value, word):
+        kind = "uint" if word is not None else "float"
+        items.append({"key": key, "value": wire_text(value), "kind": kind, "group": "fixed"})
+
+    for key, doc, path, word in FIXED_BEFORE_LISTS:
+        value = path_value(docs[doc], path)
+        fixed(key, flag(value, word) if word else value, word)
+    control = {"PowerConsumedWatts": ABSENT, "Health": 0, "State": 0}
+    for element in member(docs["power.json"], "PowerControl", []):
+        status = member(element, "Status", {})
+        control = {"PowerConsumedWatts": member(element, "PowerConsumedWatts", ABSENT),
+                   "Health": flag(member(status, "Health", ABSENT), "OK"),
+                   "State": flag(member(status, "State", ABSENT), "Enabled")}
+    fixed("powerControlConsumedWatts", control["PowerConsumedWatts"], None)
+    fixed("powerControlHealth", control["Health"], "OK")
+    fixed("powerControlState", control["State"], "Enabled")
+    for lld_key, doc, array, macro, reading_macro, reading, rounds, prefixes in LISTS:
+        rows = []
+        for element in member(docs[doc], array, []):
+            status = member(element, "Status", {})
+            value = member(element, reading, ABSENT)
+            rows.append({"{#%s_NAME}" % macro: member(element, "Name", ABSENT),
+                         "{#%s}" % reading_macro: rounded(value) if rounds else value,
+                         "{#%s_HEALTH}" % macro: flag(member(status, "Health", ABSENT), "OK"),
+                         "{#%s_STATE}" % macro: flag(member(status, "State", ABSENT), "Enabled")})
+        items.append({"key": lld_key, "value": document_text({"data": rows}), "kind": "lld", "group": "lld"})
+        for row in rows:
+            name, value, health, state = row.values()
+            parameter = key_parameter(name)
+            for prefix, v, kind in zip(prefixes, (value, health, state), ("float", "uint", "uint")):
+                items.append({"key": "%s[%s]" % (prefix, parameter), "value": wire_text(v), "kind": kind,
+                              "group": "row"})
+    for key, doc, path, word in FIXED_AFTER_LISTS:
+        value = path_value(docs[doc], path)
+        fixed(key, flag(value, word) if word else value, word)
+    return items
+
+
+def cmd_expected(scenario, out):
+    items = expected_items(scenario)
+    with open(out, "w", encoding="utf-8") as f:
+        json.dump(items, f, ensure_ascii=False, indent=1)
+    rows = sum(1 for i in items if i["group"] == "row") // 3
+    print("expected: %d calls (20 fixed, 3 discovery documents, %d rows)" % (len(items), rows))
+
+
+def load(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+# ---- Zabbix API -----------------------------------------------------------
+
+class Api:
+    def __init__(self):
+        self.url = os.environ["E2E_API_URL"]
+        self.auth = None
+        self.auth = self.call("user.login", {"username": "Admin", "password": "zabbix"})
+
+    def call(self, method, params):
+        body = {"jsonrpc": "2.0", "method": method, "params": params, "id": 1}
+        if self.auth:
+            body["auth"] = self.auth
+        request = urllib.request.Request(self.url, json.dumps(body).encode(),
+                                         {"Content-Type": "application/json-rpc"})
+        with urllib.request.urlopen(request, timeout=60) as reply:
+            answer = json.load(reply)
+        if "error" in answer:
+            fail("API %s: %s" % (method, json.dumps(answer["error"])))
+        return answer["result"]
+
+
+def cmd_provision(template_path, out):
+    api = Api()
+    with open(template_path, encoding="utf-8") as f:
+        source = f.read()
+    rule = {"createMissing": True, "updateExisting": True}
+    rules = {"groups": {"createMissing": True}, "templates": rule, "items": rule, "discoveryRules": rule,
+             "triggers": rule, "valueMaps": rule, "templateLinkage": {"createMissing": True}}
+    result = api.call("configuration.import", {"format": "yaml", "rules": rules, "source": source})
+    if result is not True:
+        fail("configuration.import answered %r" % (result,))
+    print("template imported: configuration.import returned true")
+    stock = api.call("host.get", {"filter": {"host": ["Zabbix server"]}, "output": ["hostid"]})
+    if stock:
+        api.call("host.update", {"hostid": stock[0]["hostid"], "status": 1})
+    template = api.call("template.get", {"filter": {"host": ["BMC probe OpenBMC Redfish"]}, "output": ["templateid"]})
+    group = api.call("hostgroup.create", {"name": "bmc-probe e2e"})["groupids"][0]
+    ids = {}
+    for name, macros in json.loads(os.environ["E2E_HOSTS"]).items():
+        created = api.call("host.create", {
+            "host": name, "groups": [{"groupid": group}],
+            # Zabbix 6.0 binds an external check to an interface; its address is not used.
+            "interfaces": [{"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1", "dns": "", "port": "10050"}],
+            "templates": [{"templateid": template[0]["templateid"]}],
+            "macros": [{"macro": m, "value": v, "type": 1 if m == "{$BMC.PASSWORD}" else 0}
+                       for m, v in macros.items()]})
+        ids[name] = created["hostids"][0]
+    for name, hostid in ids.items():
+        items = api.call("item.get", {"hostids": hostid, "search": {"key_": "bmc-probe["}, "output":
+                                      ["itemid", "key_", "status"]})
+        by_mode = {i["key_"].split('"')[1]: i for i in items}
+        if by_mode.get("discoveryRedfish", {}).get("status") != "1":
+            fail("%s: the discoveryRedfish external check is not disabled" % name)
+        if name not in json.loads(os.environ["E2E_EXTERNAL_HOSTS"]):
+            api.call("item.update", {"itemid": by_mode["discoveryOpenBMC"]["itemid"], "status": 1})
+    with open(out, "w") as f:
+        json.dump(ids, f)
+    print("hosts created: " + ", ".join(ids))
+
+
+def cmd_psk(host, identity, key_hex):
+    api = Api()
+    hostid = api.call("host.get", {"filter": {"host": [host]}, "output": ["hostid"]})[0]["hostid"]
+    api.call("host.update", {"hostid": hostid, "tls_connect": 2, "tls_accept": 2,
+                             "tls_psk_identity": identity, "tls_psk": key_hex})
+    print("%s now accepts PSK only (identity %s)" % (host, identity))
+
+
+# ---- sending --------------------------------------------------------------
+
+def sender_args():
+    return json.loads(os.environ.get("E2E_SENDER_ARGS", "[]"))
+
+
+def zabbix_send(host, key, value, extra=None):
+    """One value, one connection, like bmc-probe. True when Zabbix processed it."""
+    args = ["zabbix_sender", "-vv"] + (extra if extra is not None else sender_args())
+    args += ["-s", host, "-k", key, "-o", value]
+    done = subprocess.run(args, capture_output=True, text=True, timeout=30)
+    info = re.search(r"processed: (\d+); failed: (\d+)", done.stdout + done.stderr)
+    if not info:
+        raise RuntimeError("zabbix_sender for %s: no reply: %s" % (key, (done.stdout + done.stderr).strip()))
+    return info.group(1) == "1"
+
+
+def cmd_standin(expected_path, host):
+    refused = []
+    try:
+        for item in load(expected_path):
+            if not zabbix_send(host, item["key"], item["value"]) and item["group"] != "row":
+                refused.append(item["key"])
+    except RuntimeError as error:
+        print(error, file=sys.stderr)
+        sys.exit(1)
+    if refused:
+        print("Zabbix refused %d items: %s" % (len(refused), ", ".join(refused[:5])), file=sys.stderr)
+        sys.exit(1)
+    print("OK")
+
+
+def cmd_send_until(expected_path, host, key, want, seconds, extra):
+    value = next(i["value"] for i in load(expected_path) if i["key"] == key)
+    deadline = time.time() + float(seconds)
+    while True:
+        accepted = zabbix_send(host, key, value, extra)
+        if accepted == (want == "accepted"):
+            return
+        if time.time() > deadline:
+            fail("%s on %s: still not %s after %s s" % (key, host, want, seconds))
+        time.sleep(0.5)
+
+
+# ---- Zabbix's own tables ----------------------------------------------------
+
+def sql(query, *params):
+    # Parameters are quoted here; the helpers only pass values they built themselves.
+    text = query % tuple("'" + str(p).replace("'", "''") + "'" for p in params)
+    done = subprocess.run(["psql", "-X", "-q", "-At", "-F", "\x1f", "-R", "\x1e", "-v", "ON_ERROR_STOP=1",
+                           "-c", text], capture_output=True, text=True, timeout=60)
+    if done.returncode != 0:
+        fail("psql: " + done.stderr.strip())
+    out = done.stdout[:-1] if done.stdout.endswith("\n") else done.stdout  # psql's closing line feed
+    return [r.split("\x1f") for r in out.split("\x1e") if r != ""]
+
+
+HISTORY = {"uint": "history_uint", "float": "history", "text": "history_text"}
+
+
+def items_of(host):
+    rows = sql("select i.key_, i.itemid, i.value_type, i.flags, coalesce(r.state, 0), coalesce(r.error, '')"
+               " from items i join hosts h on h.hostid = i.hostid left join item_rtdata r on r.itemid = i.itemid"
+               " where h.host = %s", host)
+    return {r[0]: {"itemid": r[1], "value_type": int(r[2]), "flags": int(r[3]), "state": int(r[4]),
+                   "error": r[5]} for r in rows}
+
+
+def landed_problems(expected, host, since):
+    """What is still missing or wrong in the history tables for values sent at or after SINCE."""
+    items = items_of(host)
+    problems = []
+    for item in expected:
+        found = items.get(item["key"])
+        if found is None:
+            problems.append("%s: no such item" % item["key"])
+            continue
+        rows = [r[0] for r in sql("select value from " + HISTORY[item["kind"]] +
+                                  " where itemid = %s and clock >= %s", found["itemid"], since)]
+        if item["kind"] == "float" and not NUMERIC.match(item["value"]):
+            if rows or found["state"] != 0:
+                problems.append("%s: %r should be discarded, found %s, state %d %s" %
+                                (item["key"], item["value"], rows, found["state"], found["error"]))
+        elif item["kind"] == "float":
+            if float(item["value"]) not in [float(r) for r in rows]:
+                problems.append("%s: %s not in %s" % (item["key"], item["value"], rows))
+        elif item["value"] not in rows:
+            problems.append("%s: %r not in %s" % (item["key"], item["value"], rows))
+    return problems
+
+
+def wait_for(what, seconds, problems_now):
+    deadline = time.time() + float(seconds)
+    while True:
+        problems = problems_now()
+        if not problems:
+            return
+        if time.time() > deadline:
+            for p in problems[:15]:
+                print("  " + p)
+            fail("%s: %d problems after %s s" % (what, len(problems), seconds))
+        time.sleep(0.5)
+
+
+def cmd_check_landed(expected_path, host, since, which, seconds):
+    groups = {"fixed": ["fixed"], "rows": ["row"], "all": ["fixed", "row"]}[which]
+    expected = [i for i in load(expected_path) if i["group"] in groups]
+    wait_for("values on %s" % host, seconds, lambda: landed_problems(expected, host, since))
+    discarded = sum(1 for i in expected if i["kind"] == "float" and not NUMERIC.match(i["value"]))
+    print("landed: %d values on %s with the exact values sent (%d non-numeric readings discarded, item "
+          "still supported)" % (len(expected) - discarded, host, discarded))
+
+
+def cmd_check_discovered(expected_path, host, seconds):
+    expected = load(expected_path)
+    wanted = {i["key"] for i in expected if i["group"] == "row"}
+
+    def problems_now():
+        items = items_of(host)
+        problems = []
+        for rule in (i["key"] for i in expected if i["group"] == "lld"):
+            if rule not in items or items[rule]["flags"] != 1:
+                problems.append("%s: no discovery rule" % rule)
+            elif items[rule]["state"] != 0 or items[rule]["error"]:
+                problems.append("%s: %s" % (rule, items[rule]["error"]))
+        discovered = {k for k, v in items.items() if v["flags"] == 4}
+        problems += ["%s: not created" % k for k in sorted(wanted - discovered)]
+        problems += ["%s: created but not expected" % k for k in sorted(discovered - wanted)]
+        return problems
+
+    wait_for("discovery on %s" % host, seconds, problems_now)
+    for literal in ('readingVolts["CPU1, VR"]', "readingCelsius[Exhaust Temp \u00b0C]"):
+        if literal not in wanted:
+            fail("the scenario lacks the item %s" % literal)
+    print("discovered: %d per-row items on %s, among them readingVolts[\"CPU1, VR\"] and "
+          "readingCelsius[Exhaust Temp \u00b0C]" % (len(wanted), host))
+
+
+def open_problems(host):
+    rows = sql("select distinct p.name from problem p join triggers t on t.triggerid = p.objectid"
+               " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
+               " join hosts h on h.hostid = i.hostid"
+               " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
+    return {r[0] for r in rows}
+
+
+# Values that break one limit or flag each, the problems they must open, and
+# problems they must not open.
+TRIGGER_CASES = [
+    ("storageHealth", "0", "Storage health is not OK"),
+    ('voltageHealth["CPU1, VR"]', "0", "Voltage CPU1, VR health is not OK"),
+    ("tempState[Exhaust Temp \u00b0C]", "0", "Temperature Exhaust Temp \u00b0C is not enabled"),
+    ("totalPower", "1700", "Total power above its upper critical limit"),
+    ("peakPower", "1450", "Peak power above its upper caution limit"),
+]
+NOT_OPENED = ["Peak power above its upper critical limit", "Total power below its lower critical limit"]
+
+
+def cmd_check_triggers(expected_path, host, seconds):
+    expected = {i["key"]: i["value"] for i in load(expected_path)}
+    if open_problems(host):
+        fail("%s has problems before the trigger check: %s" % (host, sorted(open_problems(host))))
+    for key, value, _ in TRIGGER_CASES:
+        if not zabbix_send(host, key, value):
+            fail("%s refused on %s" % (key, host))
+    wanted = {name for _, _, name in TRIGGER_CASES}
+
+    def opened():
+        now = open_problems(host)
+        return ["not open: " + n for n in sorted(wanted - now)] + ["open: " + n for n in NOT_OPENED if n in now]
+
+    wait_for("problems on %s" % host, seconds, opened)
+    for key, _, _ in TRIGGER_CASES:
+        zabbix_send(host, key, expected[key])
+    wait_for("recovery on %s" % host, seconds, lambda: ["still open: " + n for n in sorted(open_problems(host))])
+    print("triggers: %d problems opened by bad flags and limits, none by values within limits, all resolved by "
+          "good values" % len(wanted))
+
+
+def cmd_check_external(host_ok, host_fail, host_slow, seconds):
+    def state():
+        rows = sql("select h.host, i.key_, coalesce((select value from history_text t where t.itemid = i.itemid"
+                   " order by clock desc, ns desc limit 1), ''), t.value, t.description"
+                   " from items i join hosts h on h.hostid = i.hostid"
+                   " join functions f on f.itemid = i.itemid join triggers t on t.triggerid = f.triggerid"
+                   " where i.key_ like %s and i.status = 0 and h.host in (%s, %s, %s)",
+                   'bmc-probe["discoveryOpenBMC"%', host_ok, host_fail, host_slow)
+        return {r[0]: {"value": r[2], "problem": r[3] == "1"} for r in rows}
+
+    def problems_now():
+        now = state()
+        ok, bad, slow = now.get(host_ok), now.get(host_fail), now.get(host_slow)
+        problems = []
+        if not ok or ok["value"].splitlines()[-1:] != ["OK"] or ok["problem"]:
+            problems.append("%s: %r" % (host_ok, ok))
+        if not bad or not bad["value"] or bad["value"].splitlines()[-1:] == ["OK"] or not bad["problem"]:
+            problems.append("%s: %r" % (host_fail, bad))
+        if not slow or not slow["value"].startswith("FAILED: ") or not slow["problem"]:
+            problems.append("%s: %r" % (host_slow, slow))
+        return problems
+
+    wait_for("external check", seconds, problems_now)
+    now = state()
+    print("external check: a run ending in OK leaves its trigger at rest; a failed run (%r) and one killed at "
+          "the Timeout (%r) are problems" % (now[host_fail]["value"][:60], now[host_slow]["value"]))
+
+
+def cmd_listen_once(port_file, seconds):
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(1)
+    server.settimeout(float(seconds))
+    with open(port_file + ".tmp", "w") as f:
+        f.write(str(server.getsockname()[1]))
+    os.rename(port_file + ".tmp", port_file)
+    try:
+        connection, _ = server.accept()
+        connection.settimeout(5)
+        head = connection.recv(13)
+        reply = b'{"response":"failed","info":"e2e delivery check"}'
+        connection.sendall(b"ZBXD\x01" + struct.pack("<II", len(reply), 0) + reply)
+        connection.close()
+    except OSError:
+        head = b""
+    print("frame" if head.startswith(b"ZBXD\x01") else "none")
+
+
+def main(argv):
+    commands = {
+        "expected": lambda a: cmd_expected(*a),
+        "api-provision": lambda a: cmd_provision(*a),
+        "api-psk": lambda a: cmd_psk(*a),
+        "standin": lambda a: cmd_standin(*a),
+        "send-until": lambda a: cmd_send_until(a[0], a[1], a[2], a[3], a[4], a[5:] or None),
+        "check-landed": lambda a: cmd_check_landed(*a),
+        "check-discovered": lambda a: cmd_check_discovered(*a),
+        "check-external": lambda a: cmd_check_external(*a),
+        "check-triggers": lambda a: cmd_check_triggers(*a),
+        "listen-once": lambda a: cmd_listen_once(*a),
+    }
+    if len(argv) < 2 or argv[1] not in commands:
+        print(__doc__)
+        return 2
+    commands[argv[1]](argv[2:])
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
