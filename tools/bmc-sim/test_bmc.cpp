@@ -105,19 +105,19 @@ bool authenticated(const State& state, const httplib::Request& request) {
 }
 
 Reply json_reply(int status, std::string body, HeaderList extra = {}) {
-    Reply reply{status, {{"OData-Version", "4.0"}}, std::move(body), {}, {}};
-    reply.headers.insert(reply.headers.end(), extra.begin(), extra.end());
-    reply.headers.insert(reply.headers.end(), kSecurityHeaders.begin(), kSecurityHeaders.end());
-    reply.headers.emplace_back("Content-Type", "application/json");
-    return reply;
+    HeaderList headers = {{"OData-Version", "4.0"}};
+    headers.insert(headers.end(), extra.begin(), extra.end());
+    headers.insert(headers.end(), kSecurityHeaders.begin(), kSecurityHeaders.end());
+    headers.emplace_back("Content-Type", "application/json");
+    return reply(status, std::move(headers), std::move(body));
 }
 
 // bmcweb refuses a request without a live token before routing it: a text
 // body and no Content-Type.
 Reply unauthorized() {
-    Reply reply{401, kSecurityHeaders, "Unauthorized", {}, {}};
-    reply.headers.emplace_back("WWW-Authenticate", "Basic");
-    return reply;
+    HeaderList headers = kSecurityHeaders;
+    headers.emplace_back("WWW-Authenticate", "Basic");
+    return reply(401, std::move(headers), "Unauthorized");
 }
 
 Reply login(State& state, const httplib::Request& request) {
@@ -138,9 +138,9 @@ Reply login(State& state, const httplib::Request& request) {
     HeaderList headers = allow;
     headers.emplace_back("X-Auth-Token", token);
     headers.emplace_back("Location", state.last_session_path);
-    Reply reply = json_reply(201, bodies::session(id, user, request.remote_addr), headers);
-    reply.delay = state.options.login_delay;
-    return reply;
+    Reply created = json_reply(201, bodies::session(id, user, request.remote_addr), headers);
+    created.delay = state.options.login_delay;
+    return created;
 }
 
 Reply logout(State& state, const httplib::Request& request, const std::string& id) {
@@ -186,6 +186,8 @@ void send_reply(const Reply& reply, httplib::Response& response) {
     const std::string content_type = header_in(reply.headers, "Content-Type").value_or("application/json");
     for (const auto& [name, value] : reply.headers)
         if (!(reply.drop_after && same_name(name, "Content-Type"))) response.set_header(name, value);
+    // A body after 204 or 304 would be read as the start of the next answer.
+    if (reply.status == 204 || reply.status == 304) return;
     if (!reply.drop_after) {
         response.body = reply.body;
         return;
@@ -210,6 +212,14 @@ void handle(State& state, const httplib::Request& request, httplib::Response& re
 }
 
 }  // namespace
+
+Reply reply(int status, HeaderList headers, std::string body) {
+    Reply made;
+    made.status = status;
+    made.headers = std::move(headers);
+    made.body = std::move(body);
+    return made;
+}
 
 std::optional<std::string> RecordedRequest::header(const std::string& name) const { return header_in(headers, name); }
 

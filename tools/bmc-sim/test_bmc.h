@@ -26,6 +26,9 @@ struct Reply {
     std::optional<std::size_t> drop_after;  // announce the whole body, send this many bytes, close
 };
 
+// An answer of that status, headers and body, sent at once and whole.
+Reply reply(int status, HeaderList headers = {}, std::string body = {});
+
 struct RecordedRequest {
     std::string method;
     std::string target;  // as on the request line, query included
