@@ -197,6 +197,9 @@ TEST(Readers, NumbersBeyondTheLibrarysTypes) {
     const auto tiny = redfish::parse_document("[1e-400]", where);
     EXPECT_TRUE(tiny[0].is_number_float());
     EXPECT_EQ(tiny[0].get<double>(), 0.0);
+    // A repeated member name: one member, at the first place, holding the last value.
+    const auto repeated = redfish::parse_document(R"({"a": 1, "b": 2, "a": 3})", where);
+    EXPECT_EQ(repeated.dump(), R"({"a":3,"b":2})");
     // Too large for a double, and the non-numbers, are refused.
     for (const std::string body : {"[1e400]", "[-1e400]", "[NaN]", "[Infinity]", "[-Infinity]", "[nan]"}) {
         const auto failure = failure_of([&] { redfish::parse_document(body, where); });

@@ -44,6 +44,8 @@ Arguments parse_arguments(int argc, char** argv) {
     return arguments;
 }
 
+void on_stop_signal(int) {}
+
 sigset_t stop_signals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -56,6 +58,10 @@ sigset_t stop_signals() {
 
 int main(int argc, char** argv) {
     // Blocked before any thread starts, so that only sigwait below sees them.
+    // A handler of their own, since a shell starts background jobs with
+    // SIGINT ignored, and ignored signals never reach sigwait.
+    signal(SIGTERM, on_stop_signal);
+    signal(SIGINT, on_stop_signal);
     const sigset_t signals = stop_signals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
