@@ -38,6 +38,10 @@ support::Json parse_document(const std::string& body, const std::string& where) 
         return support::Json::parse(body);
     } catch (const support::Json::parse_error& error) {
         throw support::Failure("InvalidJson", where + ": the answer is not JSON: " + error.what());
+    } catch (const support::Json::exception& error) {
+        // A number too large for a double (1e400) is refused as out of range.
+        throw support::Failure("InvalidJson", where + ": the answer holds a number beyond the range of a double: " +
+                                                  error.what());
     }
 }
 

@@ -60,6 +60,7 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
     if (pid == 0) exec_child(args, options, out_pipe[1], err_pipe[1]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (options.while_running) options.while_running(pid);
     RunResult result;
     bool out_open = true, err_open = true, killed = false;
     while (out_open || err_open) {

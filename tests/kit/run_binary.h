@@ -1,7 +1,10 @@
 #pragma once
 // Runs a program as a user would and captures what it shows: the exit status,
 // every byte of stdout and stderr.
+#include <sys/types.h>
+
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +26,9 @@ struct RunOptions {
     std::optional<std::string> stdout_path;  // write stdout to this file instead of a pipe
     std::string working_dir;                 // empty: the current folder
     std::chrono::milliseconds kill_after{60000};
+    // Called once with the child's pid right after the start, while it runs
+    // and before its output is read; keep it short.
+    std::function<void(pid_t)> while_running;
 };
 
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options = {});

@@ -1,0 +1,32 @@
+#include "kit/test_bmc.h"
+
+namespace kit {
+
+std::filesystem::path testdata_dir(const std::string& scenario) {
+    return std::filesystem::path(BMC_PROBE_SOURCE_DIR) / "tests" / "testdata" / scenario;
+}
+
+bmc_sim::Options bmc_options(const std::string& scenario) {
+    bmc_sim::Options options;
+    options.scenario = bmc_sim::load_scenario(testdata_dir(scenario));
+    return options;
+}
+
+std::unique_ptr<bmc_sim::TestBmc> start_bmc(bmc_sim::Options options) {
+    auto bmc = std::make_unique<bmc_sim::TestBmc>(std::move(options));
+    bmc->start();
+    return bmc;
+}
+
+run::RunSettings settings_for(const bmc_sim::TestBmc& bmc, const std::string& user, const std::string& pwd) {
+    run::RunSettings settings;
+    settings.mode = "discoveryOpenBMC";
+    settings.host = "bmc";
+    settings.url_base = bmc.url_base();
+    settings.user = user;
+    settings.pwd = pwd;
+    settings.zabbix_host = "zbx";
+    return settings;
+}
+
+}  // namespace kit

@@ -1,0 +1,93 @@
+// bmc-sim: a simulated OpenBMC Redfish service on 127.0.0.1 for trying the
+// probe by hand. Serves until SIGTERM or SIGINT.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "bmc-sim/test_bmc.h"
+
+namespace {
+
+struct Arguments {
+    int port = 0;
+    std::string scenario;
+    std::optional<std::string> cert_dir;
+    std::optional<std::string> user;
+    std::optional<std::string> password;
+};
+
+constexpr const char* kUsage =
+    "usage: bmc-sim [--port N] [--scenario DIR] [--cert-dir DIR] [--user NAME] [--password TEXT]\n"
+    "  --port 0 (the default) picks a free port; the first line printed names it.\n"
+    "  --scenario defaults to tests/testdata/a_healthy of the source tree.\n"
+    "  --cert-dir keeps cert.pem and key.pem there (made when missing).\n"
+    "  --user, --password: the only credentials accepted (any when not given).\n";
+
+Arguments parse_arguments(int argc, char** argv) {
+    Arguments arguments;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--help") throw std::invalid_argument("");
+        if (i + 1 >= argc) throw std::invalid_argument("missing value after " + option);
+        const std::string value = argv[++i];
+        if (option == "--port") arguments.port = std::stoi(value);
+        else if (option == "--scenario") arguments.scenario = value;
+        else if (option == "--cert-dir") arguments.cert_dir = value;
+        else if (option == "--user") arguments.user = value;
+        else if (option == "--password") arguments.password = value;
+        else throw std::invalid_argument("unknown option " + option);
+    }
+    return arguments;
+}
+
+void on_stop_signal(int) {}
+
+sigset_t stop_signals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    return signals;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Blocked before any thread starts, so that only sigwait below sees them.
+    // A handler of their own, since a shell starts background jobs with
+    // SIGINT ignored, and ignored signals never reach sigwait.
+    signal(SIGTERM, on_stop_signal);
+    signal(SIGINT, on_stop_signal);
+    const sigset_t signals = stop_signals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    try {
+        const Arguments arguments = parse_arguments(argc, argv);
+        bmc_sim::Options options;
+        options.port = arguments.port;
+        options.scenario = bmc_sim::load_scenario(arguments.scenario.empty() ? bmc_sim::default_scenario_dir()
+                                                                             : std::filesystem::path(arguments.scenario));
+        options.cert_dir = arguments.cert_dir;
+        options.user = arguments.user;
+        options.password = arguments.password;
+        bmc_sim::TestBmc bmc(std::move(options));
+        bmc.start();
+        std::printf("listening %s\n", bmc.url_base().c_str());
+        std::fflush(stdout);
+        int received = 0;
+        sigwait(&signals, &received);
+        bmc.stop();
+        return 0;
+    } catch (const std::invalid_argument& error) {
+        if (std::strlen(error.what()) > 0) std::fprintf(stderr, "bmc-sim: %s\n", error.what());
+        std::fputs(kUsage, stderr);
+        return 2;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,84 @@
+#pragma once
+// A simulated OpenBMC Redfish service over real HTTPS on 127.0.0.1, run in a
+// background thread. By default it speaks bmcweb's session protocol and
+// serves a scenario's five resources; each route (method + path) can be
+// scripted with its own answer. It records every request in order and counts
+// the TLS connections it accepted.
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bmc-sim/scenario.h"
+
+namespace bmc_sim {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct Reply {
+    int status = 200;
+    HeaderList headers;
+    std::string body;
+    std::chrono::milliseconds delay{0};     // waited before answering
+    std::optional<std::size_t> drop_after;  // announce the whole body, send this many bytes, close
+};
+
+// An answer of that status, headers and body, sent at once and whole.
+Reply reply(int status, HeaderList headers = {}, std::string body = {});
+
+struct RecordedRequest {
+    std::string method;
+    std::string target;  // as on the request line, query included
+    std::string path;    // target without the query
+    HeaderList headers;  // names as sent
+    std::string body;
+    int remote_port = 0;
+    int connection = 0;  // 1 for the first TLS connection accepted, and so on
+
+    // The first header of that name, whatever its letter case.
+    std::optional<std::string> header(const std::string& name) const;
+};
+
+struct Options {
+    Scenario scenario;
+    int port = 0;                             // 0: an ephemeral port
+    std::optional<std::string> cert_dir;      // unset: a fresh certificate in memory
+    std::optional<std::string> user;          // when set, the only user name accepted
+    std::optional<std::string> password;      // when set, the only password accepted
+    std::chrono::milliseconds login_delay{0}; // waited before answering a login
+};
+
+class TestBmc {
+public:
+    explicit TestBmc(Options options);
+    ~TestBmc();
+    TestBmc(const TestBmc&) = delete;
+    TestBmc& operator=(const TestBmc&) = delete;
+
+    // Binds 127.0.0.1 and serves from a background thread until stop().
+    void start();
+    void stop();
+
+    int port() const;
+    std::string url_base() const;  // "127.0.0.1:PORT"
+
+    // From now on every request to method + path gets reply.
+    void script(const std::string& method, const std::string& path, Reply reply);
+
+    std::vector<RecordedRequest> requests() const;
+    int tls_connections() const;
+
+    // The token and the Location path of the newest login, empty before one.
+    std::string last_token() const;
+    std::string last_session_path() const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace bmc_sim
