@@ -45,13 +45,18 @@ std::string positional(const ShortestDigits& d) {
     const int integer_digits = d.exponent + 1;
     if (count <= integer_digits)
         return d.digits + std::string(static_cast<std::size_t>(integer_digits - count), '0') + ".0";
-    return d.digits.substr(0, static_cast<std::size_t>(integer_digits)) + "." +
-           d.digits.substr(static_cast<std::size_t>(integer_digits));
+    std::string text = d.digits.substr(0, static_cast<std::size_t>(integer_digits));
+    text += '.';
+    text.append(d.digits, static_cast<std::size_t>(integer_digits));
+    return text;
 }
 
 std::string scientific(const ShortestDigits& d) {
     std::string text = d.digits.substr(0, 1);
-    if (d.digits.size() > 1) text += "." + d.digits.substr(1);
+    if (d.digits.size() > 1) {
+        text += '.';
+        text.append(d.digits, 1);
+    }
     const int magnitude = std::abs(d.exponent);
     text += d.exponent < 0 ? "e-" : "e+";
     if (magnitude < 10) text += '0';
