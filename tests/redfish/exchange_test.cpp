@@ -144,9 +144,6 @@ TEST(Exchange, ThePasswordIsGoneFromTheCommandLineWhileTheProbeWaitsForTheBmc) {
     const auto result = kit::run_probe({"discoveryOpenBMC", "h", bmc->url_base(), "user", "SECRETPW", "zbx"}, run);
     EXPECT_EQ(result.out.find("SECRETPW"), std::string::npos);
     EXPECT_EQ(result.err.find("SECRETPW"), std::string::npos);
-    if (!seen_while_waiting && bmc->requests().empty())
-        GTEST_SKIP() << "the probe does not log in to the BMC yet; it ended with " << result.status << ": "
-                     << result.err;
     ASSERT_TRUE(seen_while_waiting);
     EXPECT_NE(seen_while_waiting->find("discoveryOpenBMC"), std::string::npos) << *seen_while_waiting;
     EXPECT_NE(seen_while_waiting->find("user"), std::string::npos) << *seen_while_waiting;
