@@ -1,16 +1,27 @@
 #include "health/collection_cycle.h"
 
+#include <array>
+#include <functional>
+
 #include "health/console_report.h"
 #include "health/reduction.h"
 #include "health/zabbix_delivery.h"
+#include "redfish/discovery.h"
 #include "redfish/readers.h"
 #include "redfish/session.h"
 #include "support/console.h"
+#include "support/failure.h"
 #include "support/run_end.h"
 #include "support/runtime_limiter.h"
 
 namespace health {
 namespace {
+
+// Finds one reader's document with the token; no value when refused.
+using DocumentFinder =
+    std::function<std::optional<support::Json>(const redfish::ResourceReader& reader, const std::string& token)>;
+// Text appended to the report of a missing document, chosen once all reads are done.
+using MissingHint = std::function<std::string(const redfish::Documents& documents)>;
 
 bool usable(const std::optional<std::string>& token) { return token && !token->empty(); }
 
@@ -25,11 +36,12 @@ void log_out_after_failure(const run::RunSettings& settings, const redfish::Redf
     }
 }
 
-redfish::Documents read_documents(const run::RunSettings& settings, const redfish::RedfishSession& session) {
+redfish::Documents read_documents(const run::RunSettings& settings, const redfish::RedfishSession& session,
+                                  const DocumentFinder& find) {
     redfish::Documents documents;
     try {
         for (const auto& reader : redfish::kResourceReaders)
-            documents.*(reader.held_as) = redfish::read_resource(settings, reader, *session.token);
+            documents.*(reader.held_as) = find(reader, *session.token);
     } catch (const support::TimeoutException&) {
         throw;
     } catch (...) {
@@ -39,21 +51,68 @@ redfish::Documents read_documents(const run::RunSettings& settings, const redfis
     return documents;
 }
 
-}  // namespace
+HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::string& missing_hint) {
+    try {
+        return build_snapshot(documents);
+    } catch (const support::Failure& failure) {
+        const std::string message = failure.what();
+        if (missing_hint.empty() || failure.kind != "DocumentError" ||
+            message.find(": the document is missing") == std::string::npos)
+            throw;
+        throw support::Failure(failure.kind, message + missing_hint);
+    }
+}
 
-void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
+[[noreturn]] void run_cycle(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server,
+                            const DocumentFinder& find, const MissingHint& hint) {
     const redfish::RedfishSession session = redfish::post_authToken(settings);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
         support::end_run(1);
     }
-    const redfish::Documents documents = read_documents(settings, session);
+    const redfish::Documents documents = read_documents(settings, session, find);
     redfish::delete_session(settings, *session.token, session.session_uri);
 
-    const HealthSnapshot snapshot = build_snapshot(documents);
+    const HealthSnapshot snapshot = snapshot_of(documents, hint(documents));
     const std::string& zabbix_host = settings.zabbix_host.value();
     if (zabbix_host == "debug") print_debug_report(snapshot);
     deliver_to_zabbix(snapshot, zabbix_server, zabbix_host);
+}
+
+constexpr std::string_view kTryRedfishMode = " — try the mode \"discoveryRedfish\" for current OpenBMC firmware";
+
+// Current firmware answers the old paths with 404 (500 on builds of late
+// 2022 to mid 2023).
+bool moved_away(long status) { return status == 404 || status == 500; }
+
+}  // namespace
+
+void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
+    constexpr std::size_t kReaders = std::size(redfish::kResourceReaders);
+    std::array<long, kReaders> statuses{};
+    const auto find = [&](const redfish::ResourceReader& reader, const std::string& token) {
+        auto fetched = redfish::fetch_document(settings, reader.path, token);
+        statuses[static_cast<std::size_t>(&reader - redfish::kResourceReaders)] = fetched.status;
+        if (!fetched.document) support::print_line(reader.failure_line);
+        return std::move(fetched.document);
+    };
+    // The reduction stops at the first missing document, in reader order.
+    const auto hint = [&](const redfish::Documents& documents) {
+        for (std::size_t i = 0; i < kReaders; ++i)
+            if (!(documents.*(redfish::kResourceReaders[i].held_as)))
+                return std::string(moved_away(statuses[i]) ? kTryRedfishMode : "");
+        return std::string();
+    };
+    run_cycle(settings, zabbix_server, find, hint);
+}
+
+void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
+    std::optional<redfish::Discovery> discovery;
+    const auto find = [&](const redfish::ResourceReader& reader, const std::string& token) {
+        if (!discovery) discovery = redfish::start_discovery(settings, token);
+        return redfish::find_document(*discovery, reader);
+    };
+    run_cycle(settings, zabbix_server, find, [](const redfish::Documents&) { return std::string(); });
 }
 
 }  // namespace health

@@ -45,15 +45,18 @@ support::Json parse_document(const std::string& body, const std::string& where) 
     }
 }
 
+Fetched fetch_document(const run::RunSettings& settings, std::string_view path, const std::string& token) {
+    const std::string url = bmc_url(settings, path);
+    const auto response = https::request("GET", url, {"X-Auth-Token: " + token});
+    if (response.status != 200) return {response.status, std::nullopt};
+    return {response.status, parse_document(response.body, "GET " + url)};
+}
+
 std::optional<support::Json> read_resource(const run::RunSettings& settings, const ResourceReader& reader,
                                            const std::string& token) {
-    const std::string url = bmc_url(settings, reader.path);
-    const auto response = https::request("GET", url, {"X-Auth-Token: " + token});
-    if (response.status != 200) {
-        support::print_line(reader.failure_line);
-        return std::nullopt;
-    }
-    return parse_document(response.body, "GET " + url);
+    auto fetched = fetch_document(settings, reader.path, token);
+    if (!fetched.document) support::print_line(reader.failure_line);
+    return std::move(fetched.document);
 }
 
 std::optional<support::Json> get_storage(const run::RunSettings& settings, const std::string& token) {

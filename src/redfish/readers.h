@@ -41,6 +41,14 @@ inline constexpr ResourceReader kResourceReaders[] = {
 // JSON deeper than this ends the run instead of exhausting the stack.
 inline constexpr int kMaxNesting = 256;
 
+// One GET with the token: the status, and the parsed document when answered
+// 200 (a 200 body that is not JSON ends the run). Prints nothing.
+struct Fetched {
+    long status = 0;
+    std::optional<support::Json> document;
+};
+Fetched fetch_document(const run::RunSettings& settings, std::string_view path, const std::string& token);
+
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.

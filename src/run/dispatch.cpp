@@ -13,6 +13,8 @@ void dispatch(RunSettings& settings, const std::string& program_name) {
     settings.zabbix_server = support::obtain_zabbix_server(required_zabbix_host(settings));
     if (settings.mode == "discoveryOpenBMC") {
         health::discoveryOpenBMC(settings, *settings.zabbix_server);
+    } else if (settings.mode == "discoveryRedfish") {
+        health::discoveryRedfish(settings, *settings.zabbix_server);
     } else if (settings.mode.find("launch_") != std::string::npos) {
         support::launch(settings.mode);
     }

@@ -35,18 +35,35 @@ std::filesystem::path program_dir() {
     return std::filesystem::path(std::string(buffer, static_cast<std::size_t>(n))).parent_path();
 }
 
+std::map<std::string, std::string> tree_in(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> tree;
+    const auto root = dir / "resources";
+    if (!std::filesystem::is_directory(root)) return tree;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".json") continue;
+        auto relative = std::filesystem::relative(entry.path(), root);
+        relative = relative.filename() == "index.json" ? relative.parent_path() : relative.replace_extension();
+        const std::string rest = relative.generic_string();
+        tree["/redfish/v1" + (rest.empty() ? "" : "/" + rest)] = file_bytes(entry.path());
+    }
+    return tree;
+}
+
 }  // namespace
 
 Scenario load_scenario(const std::filesystem::path& dir) {
     if (!std::filesystem::is_directory(dir)) throw std::runtime_error("bmc-sim: no scenario folder " + dir.string());
     const auto statuses = statuses_in(dir);
     Scenario scenario;
+    scenario.tree = tree_in(dir);
     for (const auto& [path, file] : kResourceFiles) {
         Resource resource{std::string(path), 200, {}};
         const auto body_path = dir / file;
         if (std::filesystem::exists(body_path)) {
             resource.body = file_bytes(body_path);
             resource.status = statuses.value(std::string(file), 200);
+        } else if (scenario.tree.count(resource.path)) {
+            continue;
         } else {
             const std::string name = resource.path.substr(resource.path.rfind('/') + 1);
             resource.status = 404;

@@ -3,6 +3,7 @@
 // as the exact body bytes of a file in one folder, with the status that
 // http_status.json gives it (200 when it names none).
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,10 @@ struct Resource {
 
 struct Scenario {
     std::vector<Resource> resources;  // in the order of kResourceFiles
+    // Any other GET path, from the files of the folder's resources/ tree:
+    // resources/A/B.json serves /redfish/v1/A/B, resources/A/index.json
+    // serves /redfish/v1/A (and resources/index.json the service root).
+    std::map<std::string, std::string> tree;
 };
 
 // Reads dir; a missing body file is served as 404 with bmcweb's

@@ -150,6 +150,19 @@ Reply logout(State& state, const httplib::Request& request, const std::string& i
     return json_reply(200, bodies::success(), allow);
 }
 
+// bmcweb's $expand, one level: each member of a collection that the scenario
+// holds is replaced by its document.
+std::string expanded(const Scenario& scenario, const std::string& body) {
+    auto document = nlohmann::json::parse(body, nullptr, false);
+    if (!document.is_object() || !document.contains("Members") || !document["Members"].is_array()) return body;
+    for (auto& member : document["Members"]) {
+        if (!member.is_object() || !member.contains("@odata.id") || !member["@odata.id"].is_string()) continue;
+        const auto found = scenario.tree.find(member["@odata.id"].get<std::string>());
+        if (found != scenario.tree.end()) member = nlohmann::json::parse(found->second, nullptr, false);
+    }
+    return document.dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
 Reply default_answer(State& state, const httplib::Request& request) {
     const std::string& path = request.path;
     const std::string sessions(kSessionsPath);
@@ -160,6 +173,11 @@ Reply default_answer(State& state, const httplib::Request& request) {
     if (request.method == "GET")
         for (const auto& resource : state.options.scenario.resources)
             if (resource.path == path) return json_reply(resource.status, resource.body);
+    const auto& tree = state.options.scenario.tree;
+    const auto in_tree = tree.find(path);
+    if (request.method == "GET" && in_tree != tree.end())
+        return json_reply(200, request.has_param("$expand") ? expanded(state.options.scenario, in_tree->second)
+                                                             : in_tree->second);
     return json_reply(404, bodies::resource_not_found("Resource", path));
 }
 
