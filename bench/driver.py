@@ -99,39 +99,69 @@ def batch(argv, env, count):
     return count / (time.perf_counter() - start)
 
 
-def measure(scenario, client, frames=None):
-    """Medians of RUNS runs (after one warm-up) and the counts at both servers."""
-    sim = Server([SIM, "--port", "0", "--scenario", scenario])
-    trapper = Server([TRAPPER])
-    env = dict(os.environ, BMC_PROBE_ZABBIX_SERVER=f"127.0.0.1:{trapper.port}")
-    if client == "probe":
-        argv = [PROBE, "discoveryOpenBMC", "bench-bmc", f"127.0.0.1:{sim.port}", "bench", "bench", "bench-host"]
-    else:
-        argv = [FLOOR, f"127.0.0.1:{sim.port}", str(trapper.port), str(frames)]
-    samples = [timed_run(argv, env) for _ in range(RUNS + 1)][1:]
-    at_sim, at_trapper = sim.stop(), trapper.stop()
-    runs = RUNS + 1
-    result = {
-        "wall_ms": statistics.median(s[0] for s in samples) * 1000,
-        "cpu_ms": statistics.median(s[1] for s in samples) * 1000,
-        "rss_mb": statistics.median(s[2] for s in samples) / 1024,
-        "tls_per_run": at_sim["tls-connections"] / runs,
-        "https_requests_per_run": at_sim["requests"] / runs,
-        "zabbix_conns_per_run": at_trapper["connections"] / runs,
-        "frames_per_run": at_trapper["frames"] / runs,
-    }
-    if BATCH:
-        sim = Server([SIM, "--port", "0", "--scenario", scenario])
-        trapper = Server([TRAPPER])
-        env["BMC_PROBE_ZABBIX_SERVER"] = f"127.0.0.1:{trapper.port}"
-        if client == "probe":
-            argv[3] = f"127.0.0.1:{sim.port}"
+class Client:
+    """One client with a BMC and a trapper of its own, so that the counts are its own."""
+
+    def __init__(self, scenario, kind, frames=0):
+        self.sim = Server([SIM, "--port", "0", "--scenario", scenario])
+        self.trapper = Server([TRAPPER])
+        self.env = dict(os.environ, BMC_PROBE_ZABBIX_SERVER=f"127.0.0.1:{self.trapper.port}")
+        bmc = f"127.0.0.1:{self.sim.port}"
+        if kind == "probe":
+            self.argv = [PROBE, "discoveryOpenBMC", "bench-bmc", bmc, "bench", "bench", "bench-host"]
         else:
-            argv[1:3] = [f"127.0.0.1:{sim.port}", str(trapper.port)]
-        result["runs_per_s"] = batch(argv, env, BATCH)
-        sim.stop()
-        trapper.stop()
-    return result
+            self.argv = [FLOOR, bmc, str(self.trapper.port), str(frames)]
+        self.runs = 0
+        self.samples = []
+
+    def run(self, keep=True):
+        sample = timed_run(self.argv, self.env)
+        self.runs += 1
+        if keep:
+            self.samples.append(sample)
+
+    def stop(self):
+        at_sim, at_trapper = self.sim.stop(), self.trapper.stop()
+        return at_sim, at_trapper
+
+
+def frames_per_probe_run(scenario):
+    client = Client(scenario, "probe")
+    client.run()
+    return client.stop()[1]["frames"]
+
+
+def measure_machine(scenario):
+    """The probe and the floor, their runs interleaved so that both meet the same load."""
+    frames = frames_per_probe_run(scenario)
+    clients = {
+        "bmc-probe": Client(scenario, "probe"),
+        "floor": Client(scenario, "floor", frames),
+        "floor, HTTPS only": Client(scenario, "floor", 0),
+    }
+    for client in clients.values():
+        client.run(keep=False)  # warm-up: page cache, the BMC's first connection
+    for _ in range(RUNS):
+        for client in clients.values():
+            client.run()
+    results = {}
+    for name, client in clients.items():
+        at_sim, at_trapper = client.stop()
+        samples = client.samples
+        results[name] = {
+            "wall_ms": statistics.median(s[0] for s in samples) * 1000,
+            "cpu_ms": statistics.median(s[1] for s in samples) * 1000,
+            "rss_mb": statistics.median(s[2] for s in samples) / 1024,
+            "tls_per_run": at_sim["tls-connections"] / client.runs,
+            "https_requests_per_run": at_sim["requests"] / client.runs,
+            "zabbix_conns_per_run": at_trapper["connections"] / client.runs,
+        }
+    if BATCH:
+        for name, kind in (("bmc-probe", "probe"), ("floor", "floor"), ("floor, HTTPS only", "floor")):
+            client = Client(scenario, kind, frames if name == "floor" else 0)
+            results[name]["runs_per_s"] = batch(client.argv, client.env, BATCH)
+            client.stop()
+    return results
 
 
 def cpu_model():
@@ -145,7 +175,7 @@ def cpu_model():
 def table(results, load_before, load_after):
     lines = [
         f"Machine: {os.cpu_count()} cores, {cpu_model()}; {datetime.date.today().isoformat()}; "
-        f"load average {load_before} before, {load_after} after; median of {RUNS} runs, "
+        f"load average {load_before} before, {load_after} after; median of {RUNS} interleaved runs, "
         f"throughput from {BATCH} runs at {PARALLEL} in parallel.",
         "",
         "| BMC | client | wall ms | CPU ms (user+sys) | peak RSS MB | TLS handshakes/run | HTTPS requests/run "
@@ -181,10 +211,8 @@ def main():
         machines = {"realistic": HEALTHY, "large": large_scenario(os.path.join(temp, "large"))}
         results = {}
         for machine, scenario in machines.items():
-            probe = measure(scenario, "probe")
-            results[(machine, "bmc-probe")] = probe
-            results[(machine, "floor")] = measure(scenario, "floor", round(probe["frames_per_run"]))
-            results[(machine, "floor, HTTPS only")] = measure(scenario, "floor", 0)
+            for client, result in measure_machine(scenario).items():
+                results[(machine, client)] = result
     text = table(results, load_before, load_average())
     with open(os.path.join(ROOT, "bench", "results.md"), "w") as f:
         f.write(text)
