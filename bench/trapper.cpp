@@ -1,0 +1,84 @@
+// bench-trapper: the fastest Zabbix trapper we can write, for the benchmark.
+// One thread on 127.0.0.1: reads one sender frame per connection, answers
+// "success" and closes. On SIGTERM it prints how many connections and frames
+// it saw.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+volatile sig_atomic_t stopping = 0;
+void on_stop(int) { stopping = 1; }
+
+bool read_exactly(int fd, char* buffer, std::size_t size) {
+    while (size > 0) {
+        const ssize_t got = read(fd, buffer, size);
+        if (got <= 0) return false;
+        buffer += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+std::string frame(const std::string& payload) {
+    std::string bytes = "ZBXD\x01";
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
+    bytes.append(4, '\0');
+    return bytes + payload;
+}
+
+// True when a whole frame came in and was answered.
+bool serve(int fd, const std::string& reply) {
+    char header[13];
+    if (!read_exactly(fd, header, sizeof header)) return false;
+    std::uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
+    if (size > (1u << 20)) return false;
+    std::string payload(size, '\0');
+    if (!read_exactly(fd, payload.data(), size)) return false;
+    return write(fd, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size());
+}
+
+}  // namespace
+
+int main() {
+    struct sigaction stop {};
+    stop.sa_handler = on_stop;  // no SA_RESTART: accept returns EINTR
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener, 512) != 0 ||
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::perror("bench-trapper");
+        return 1;
+    }
+    std::printf("listening 127.0.0.1:%d\n", ntohs(address.sin_port));
+    std::fflush(stdout);
+    const std::string reply =
+        frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000010"})");
+    long connections = 0, frames = 0;
+    while (!stopping) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        ++connections;
+        if (serve(fd, reply)) ++frames;
+        close(fd);
+    }
+    std::printf("connections %ld frames %ld\n", connections, frames);
+    return 0;
+}
