@@ -171,6 +171,8 @@ TEST(HostileBmc, LocationNamingAnotherHostNeverGetsTheToken) {
         ASSERT_EQ(requests.size(), 7u);
         EXPECT_EQ(requests.back().method, "DELETE");
         EXPECT_EQ(requests.back().target, kSessions + "/s1");
+        EXPECT_EQ(requests.back().header("X-Auth-Token"), "T0kenT0kenT0kenT0ken");
+        hostile::expect_no_password(run);
     }
     for (const std::string& location : {"@" + other + kSessions + "/s1", ".localhost" + kSessions + "/s1"}) {
         SCOPED_TRACE(location);
