@@ -7,6 +7,7 @@
 #include "health/reduction.h"
 #include "health/zabbix_delivery.h"
 #include "redfish/discovery.h"
+#include "redfish/https.h"
 #include "redfish/readers.h"
 #include "redfish/session.h"
 #include "support/console.h"
@@ -23,7 +24,13 @@ using DocumentFinder =
 // Text appended to the report of a missing document, chosen once all reads are done.
 using MissingHint = std::function<std::string(const redfish::Documents& documents)>;
 
-bool usable(const std::optional<std::string>& token) { return token && !token->empty(); }
+// A token with a control character cannot be presented in any request, the
+// logout included, so it is no better than none: going on would only end in
+// failures, and it must never reach a header where it could split the
+// request.
+bool usable(const std::optional<std::string>& token) {
+    return token && !token->empty() && !redfish::https::has_control_character(*token);
+}
 
 // BMCs keep a session until it times out, and a probe that leaves one behind
 // on every failing run piles them up: a failure between login and logout

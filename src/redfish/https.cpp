@@ -11,6 +11,32 @@
 namespace redfish::https {
 namespace {
 
+std::string_view trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+void take_header_line(std::string_view line, std::vector<std::pair<std::string, std::string>>& headers) {
+    if (line.rfind("HTTP/", 0) == 0) {
+        headers.clear();  // a new answer (after 100 Continue) starts afresh
+        return;
+    }
+    const auto colon = line.find(':');
+    if (colon != std::string_view::npos)
+        headers.emplace_back(std::string(trimmed(line.substr(0, colon))), std::string(trimmed(line.substr(colon + 1))));
+}
+
+bool has_control_character(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+namespace {
+
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
@@ -42,30 +68,11 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
     return bytes;
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
     auto* exchange = static_cast<Exchange*>(user);
     const std::string_view line(data, size * count);
-    if (line.rfind("HTTP/", 0) == 0) {
-        exchange->response.headers.clear();  // a new answer (after 100 Continue) starts afresh
-        return line.size();
-    }
-    const auto colon = line.find(':');
-    if (colon != std::string_view::npos)
-        exchange->response.headers.emplace_back(std::string(trimmed(line.substr(0, colon))),
-                                                std::string(trimmed(line.substr(colon + 1))));
+    take_header_line(line, exchange->response.headers);
     return line.size();
-}
-
-bool has_control_character(std::string_view text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 struct HeaderList {

@@ -28,4 +28,12 @@ Response request(std::string_view method, const std::string& url, const std::vec
 // The value of the first response header called name, whatever its letter case.
 std::optional<std::string> header(const Response& response, std::string_view name);
 
+// One header line as libcurl hands it over ("Name: value\r\n"), added to
+// headers; a status line ("HTTP/...") starts a new answer and clears them.
+void take_header_line(std::string_view line, std::vector<std::pair<std::string, std::string>>& headers);
+
+// True when text holds a byte below 0x20 or DEL: such a value cannot go into
+// a request header.
+bool has_control_character(std::string_view text);
+
 }  // namespace redfish::https

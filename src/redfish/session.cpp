@@ -38,12 +38,25 @@ std::string session_path(const std::string& location) {
     return rest.front() == '?' ? "/" + rest : rest;
 }
 
+std::optional<std::string> logout_url(const run::RunSettings& settings, const std::string& location) {
+    const std::string path = session_path(location);
+    // Appended to url_base, anything but a path could change the host the
+    // token goes to ("@elsewhere/...", ".example.com/...").
+    if (path.empty() || path.front() != '/') return std::nullopt;
+    return bmc_url(settings, path);
+}
+
 void delete_session(const run::RunSettings& settings, const std::string& token,
                     const std::optional<std::string>& session_uri) {
     if (!session_uri) return;  // nothing names the session to close
+    const auto url = logout_url(settings, *session_uri);
+    if (!url) {
+        support::print_line("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC");
+        return;
+    }
     https::Response response;
     try {
-        response = https::request("DELETE", bmc_url(settings, session_path(*session_uri)), {"X-Auth-Token: " + token});
+        response = https::request("DELETE", *url, {"X-Auth-Token: " + token});
     } catch (const support::Failure& failure) {
         support::print_line("Falha ao encerrar sessão: " + std::string(failure.what()));
         return;

@@ -26,4 +26,8 @@ void delete_session(const run::RunSettings& settings, const std::string& token,
 // the part after the authority when it is a full URL.
 std::string session_path(const std::string& location);
 
+// Where the logout goes for a "Location" value: url_base with its session
+// path; no value when that is not a path, which could name another host.
+std::optional<std::string> logout_url(const run::RunSettings& settings, const std::string& location);
+
 }  // namespace redfish

@@ -337,24 +337,34 @@ std::uint32_t announced_size(const std::string& header) {
     return size;
 }
 
-std::string receive_reply(Connection& connection) {
-    connection.stage = "while reading the reply";
-    const std::string header = receive_up_to(connection, header_size);
-    if (header.empty()) zabbix_failure(connection.where, "the server closed the connection without a reply");
+// The payload size the reply's header announces, after checking that the
+// header is a whole Zabbix frame header.
+std::uint32_t reply_size(const std::string& header, const Where& where) {
+    if (header.empty()) zabbix_failure(where, "the server closed the connection without a reply");
     if (header.compare(0, 4, "ZBXD", 0, std::min<std::size_t>(4, header.size())) != 0 ||
         (header.size() > 4 && static_cast<unsigned char>(header[4]) != protocol_flag))
-        zabbix_failure(connection.where, "the reply is not a Zabbix frame (it begins " + hex_text(header) + ")");
+        zabbix_failure(where, "the reply is not a Zabbix frame (it begins " + hex_text(header) + ")");
     if (header.size() < header_size)
-        zabbix_failure(connection.where, "connection dropped after " + std::to_string(header.size()) +
-                                             " bytes of the reply header");
+        zabbix_failure(where, "connection dropped after " + std::to_string(header.size()) +
+                                  " bytes of the reply header");
     const std::uint32_t size = announced_size(header);
     if (size > max_reply_size)
-        zabbix_failure(connection.where, "the reply announces " + std::to_string(size) + " bytes, more than the " +
-                                             std::to_string(max_reply_size) + " a reply may have");
-    const std::string payload = receive_up_to(connection, size);
+        zabbix_failure(where, "the reply announces " + std::to_string(size) + " bytes, more than the " +
+                                  std::to_string(max_reply_size) + " a reply may have");
+    return size;
+}
+
+void check_payload_size(const std::string& payload, std::uint32_t size, const Where& where) {
     if (payload.size() < size)
-        zabbix_failure(connection.where, "connection dropped after " + std::to_string(payload.size()) + " of " +
-                                             std::to_string(size) + " bytes of the reply");
+        zabbix_failure(where, "connection dropped after " + std::to_string(payload.size()) + " of " +
+                                  std::to_string(size) + " bytes of the reply");
+}
+
+std::string receive_reply(Connection& connection) {
+    connection.stage = "while reading the reply";
+    const std::uint32_t size = reply_size(receive_up_to(connection, header_size), connection.where);
+    const std::string payload = receive_up_to(connection, size);
+    check_payload_size(payload, size, connection.where);
     return payload;
 }
 
@@ -371,17 +381,17 @@ bool refused(const std::string& info) {
     return !count.empty() && count.find_first_not_of('0') != std::string::npos;
 }
 
-SendResult read_answer(const Connection& connection, const std::string& payload) {
+SendResult read_answer(const Where& where, const std::string& payload) {
     const Json reply = Json::parse(payload, nullptr, false);
     if (reply.is_discarded() || !reply.is_object())
-        zabbix_failure(connection.where, "the reply is not a JSON object: " + shown(payload));
+        zabbix_failure(where, "the reply is not a JSON object: " + shown(payload));
     const auto response = reply.find("response");
     if (response == reply.end() || !response->is_string())
-        zabbix_failure(connection.where, "the reply has no \"response\": " + shown(payload));
+        zabbix_failure(where, "the reply has no \"response\": " + shown(payload));
     const auto info = reply.find("info");
     const std::string info_text = info != reply.end() && info->is_string() ? info->get<std::string>() : "";
     if (*response != "success")
-        zabbix_failure(connection.where, "the server answered \"" + response->get<std::string>() + "\"" +
+        zabbix_failure(where, "the server answered \"" + response->get<std::string>() + "\"" +
                                              (info_text.empty() ? "" : ": " + info_text));
     return SendResult{!refused(info_text), info_text};
 }
@@ -413,7 +423,15 @@ SendResult send_zabbix(const ZabbixServer& server, const std::string& zabbix_hos
     send_all(connection, request);
     const std::string reply = receive_reply(connection);
     close_tls(connection);
-    return read_answer(connection, reply);
+    return read_answer(connection.where, reply);
+}
+
+SendResult parse_sender_reply(const std::string& reply, const std::string& server, const std::string& key) {
+    const Where where{server, key};
+    const std::uint32_t size = reply_size(reply.substr(0, header_size), where);
+    const std::string payload = reply.substr(header_size, size);
+    check_payload_size(payload, size, where);
+    return read_answer(where, payload);
 }
 
 }  // namespace support

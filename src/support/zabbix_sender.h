@@ -18,4 +18,9 @@ struct SendResult {
 SendResult send_zabbix(const ZabbixServer& server, const std::string& zabbix_host, const std::string& key,
                        const Json& value);
 
+// The answer in the bytes a server sent back for one value (frame header and
+// payload; bytes after the announced payload are ignored), with the same
+// failures as send_zabbix; server and key name the exchange in them.
+SendResult parse_sender_reply(const std::string& reply, const std::string& server, const std::string& key);
+
 }  // namespace support

@@ -1,0 +1,24 @@
+// The Zabbix reply parser: any bytes give an answer or a ZabbixError naming
+// the server and the key, never anything else.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/failure.h"
+#include "support/zabbix_sender.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string reply(reinterpret_cast<const char*>(data), size);
+    try {
+        (void)support::parse_sender_reply(reply, "127.0.0.1:10051", "storageHealth");
+    } catch (const support::Failure& failure) {
+        const std::string message = failure.what();
+        if (failure.kind != "ZabbixError" ||
+            message.rfind("Zabbix server 127.0.0.1:10051, key \"storageHealth\": ", 0) != 0) {
+            std::fprintf(stderr, "unexpected failure: %s: %s\n", failure.kind.c_str(), message.c_str());
+            std::abort();
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,191 @@
+// The real binary against BMCs that misbehave: silent, dripping, dropping,
+// not speaking TLS, sending huge or malformed documents or dangerous login
+// headers. Every run ends with the right status and one clear error line,
+// never shows the password, and closes the session it opened.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "hostile_support.h"
+#include "kit/raw_listener.h"
+#include "kit/test_bmc.h"
+#include "kit/test_trapper.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using bmc_sim::reply;
+using hostile::kSessions;
+
+constexpr int kNoZabbix = 1;  // debug runs never contact Zabbix
+
+std::string url_of(const bmc_sim::TestBmc& bmc, const std::string& path) {
+    return "https://" + bmc.url_base() + path;
+}
+
+std::string local(int port) { return "127.0.0.1:" + std::to_string(port); }
+
+TEST(HostileBmc, SilentOrDrippingPeerIsCutOffAtTheRunTimeBound) {
+    kit::RawListener silent(kit::swallow_until_closed);
+    // A byte a second of a TLS record that never completes: data keeps coming,
+    // so only a bound on the whole run stops it.
+    kit::RawListener dripping([](int fd, const std::atomic<bool>& stopping) {
+        const std::string record = std::string("\x16\x03\x03\x40\x00", 5) + std::string(64, '\x02');
+        for (std::size_t at = 0; !stopping && at < record.size(); ++at) {
+            send(fd, record.data() + at, 1, MSG_NOSIGNAL);
+            for (int tick = 0; tick < 20 && !stopping; ++tick) std::this_thread::sleep_for(50ms);
+        }
+    });
+    for (const int port : {silent.port(), dripping.port()}) {
+        SCOPED_TRACE(port);
+        hostile::expect_timeout(hostile::run_probe(local(port), "debug", kNoZabbix, true));
+    }
+}
+
+TEST(HostileBmc, ReadThatNeverEndsIsCutOffAtTheRunTimeBound) {
+    auto bmc = kit::start_bmc();
+    auto hanging = reply(200, {}, "{}");
+    hanging.delay = 5s;
+    bmc->script("GET", "/redfish/v1/Chassis/chassis/Thermal", hanging);
+    hostile::expect_timeout(hostile::run_probe(bmc->url_base(), "debug", kNoZabbix, true));
+    EXPECT_EQ(bmc->requests().size(), 4u);  // login, two reads, the hanging one
+}
+
+TEST(HostileBmc, PeerThatDoesNotSpeakTlsIsATransportError) {
+    const auto alert = [](int fd, const std::atomic<bool>& stopping) {
+        const char fatal_handshake_failure[] = {0x15, 0x03, 0x03, 0x00, 0x02, 0x02, 0x28};
+        send(fd, fatal_handshake_failure, sizeof fatal_handshake_failure, MSG_NOSIGNAL);
+        (void)stopping;
+    };
+    const auto plain_http = [](int fd, const std::atomic<bool>& stopping) {
+        const std::string answer = "HTTP/1.1 400 Bad Request\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}";
+        send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        kit::swallow_until_closed(fd, stopping);
+    };
+    for (const auto& handler : {std::function<void(int, const std::atomic<bool>&)>(alert), {plain_http}}) {
+        kit::RawListener peer(handler);
+        const auto run = hostile::run_probe(local(peer.port()), "debug", kNoZabbix);
+        hostile::expect_error_line(run, "TransportError", "POST https://" + local(peer.port()) + kSessions);
+        EXPECT_EQ(peer.connections(), 1);
+    }
+}
+
+struct BadRead {
+    const char* path;
+    bmc_sim::Reply answer;
+    const char* kind;
+    const char* why;
+};
+
+bmc_sim::Reply dropped_midway(const std::string& body) {
+    auto answer = reply(200, {}, body);
+    answer.drop_after = body.size() / 2;
+    return answer;
+}
+
+TEST(HostileBmc, BrokenOrMalformedDocumentsEndTheRunAfterTheLogout) {
+    const std::string body(4000, ' ');
+    const BadRead cases[] = {
+        {"/redfish/v1/Chassis/chassis/Power", dropped_midway("{" + body + "}"), "TransportError", ""},
+        {"/redfish/v1/Chassis/chassis/Thermal", reply(200, {}, std::string(40u << 20, ' ')), "ResponseTooLarge",
+         "larger than 32 MiB"},
+        {"/redfish/v1/Systems/system/Storage/1", reply(200, {}, std::string(100000, '[')), "InvalidJson",
+         "nests deeper than 256"},
+        {"/redfish/v1/Chassis/chassis/Sensors/total_power", reply(200, {}, "{\"Name\": \"total\xff\xfe power\"}"),
+         "InvalidJson", "not JSON"},
+        {"/redfish/v1/Chassis/chassis/Sensors/PEAK_POWER", reply(200, {}, R"({"Reading": NaN})"), "InvalidJson",
+         "not JSON"},
+        {"/redfish/v1/Chassis/chassis/Sensors/PEAK_POWER", reply(200, {}, R"({"Reading": -Infinity})"),
+         "InvalidJson", "not JSON"},
+        {"/redfish/v1/Chassis/chassis/Power", reply(200, {}, R"({"Voltages": [{"ReadingVolts": 1e400}]})"),
+         "InvalidJson", "beyond the range of a double"},
+    };
+    for (const auto& bad : cases) {
+        SCOPED_TRACE(std::string(bad.kind) + " " + bad.path);
+        auto bmc = kit::start_bmc();
+        bmc->script("GET", bad.path, bad.answer);
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+        hostile::expect_error_line(run, bad.kind, "GET " + url_of(*bmc, bad.path));
+        EXPECT_NE(run.err.find(bad.why), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find("Sessão encerrada com sucesso.\n"), std::string::npos) << run.out;
+        hostile::expect_logged_out(*bmc);
+    }
+}
+
+TEST(HostileBmc, RepeatedMemberNamesKeepTheLastValue) {
+    auto bmc = kit::start_bmc();
+    std::string storage = bmc_sim::load_scenario(kit::testdata_dir("a_healthy")).resources[0].body;
+    // A first "Status" that the healthy one later in the body replaces.
+    storage.insert(1, R"("Status": {"Health": "Critical", "HealthRollup": "Critical", "State": "Absent"},)");
+    bmc->script("GET", "/redfish/v1/Systems/system/Storage/1", reply(200, {}, storage));
+    kit::TestTrapper trapper;
+    const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    hostile::expect_no_password(run);
+    hostile::expect_logged_out(*bmc);
+    const auto calls = trapper.calls();
+    ASSERT_GE(calls.size(), 3u);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(calls[i].value, "1") << calls[i].key;
+}
+
+TEST(HostileBmc, TokenWithControlCharactersIsNeverSentAndFailsTheLogin) {
+    const std::vector<std::string> tokens = {"abc\x01" "def", "abc\x1b[31mdef", "ab\tcd", "tok\x7f"};
+    for (const auto& token : tokens) {
+        SCOPED_TRACE(token);
+        auto bmc = kit::start_bmc();
+        bmc->script("POST", kSessions,
+                    reply(201, {{"X-Auth-Token", token}, {"Location", kSessions + "/s1"}}, "{}"));
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "Erro ao buscar o token de autenticação. Contactar Quorvane!\n");
+        EXPECT_EQ(run.err, "");
+        hostile::expect_no_password(run);
+        const auto requests = bmc->requests();
+        ASSERT_EQ(requests.size(), 1u);  // the login, nothing that could carry the token
+        EXPECT_EQ(requests[0].method, "POST");
+    }
+}
+
+// The reads and the logout use the login's token, the BMC sends its answers
+// without looking at it.
+std::unique_ptr<bmc_sim::TestBmc> bmc_with_login(const std::string& location) {
+    auto bmc = kit::start_bmc();
+    for (const auto& resource : bmc_sim::load_scenario(kit::testdata_dir("a_healthy")).resources)
+        bmc->script("GET", resource.path, reply(200, {}, resource.body));
+    bmc->script("POST", kSessions, reply(201, {{"X-Auth-Token", "T0kenT0kenT0kenT0ken"}, {"Location", location}}, "{}"));
+    bmc->script("DELETE", kSessions + "/s1", reply(200, {}, "{}"));
+    return bmc;
+}
+
+TEST(HostileBmc, LocationNamingAnotherHostNeverGetsTheToken) {
+    kit::RawListener elsewhere(kit::swallow_until_closed);
+    const std::string other = local(elsewhere.port());
+    {
+        auto bmc = bmc_with_login("https://" + other + kSessions + "/s1");
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Sessão encerrada com sucesso.\n"), std::string::npos) << run.out;
+        const auto requests = bmc->requests();
+        ASSERT_EQ(requests.size(), 7u);
+        EXPECT_EQ(requests.back().method, "DELETE");
+        EXPECT_EQ(requests.back().target, kSessions + "/s1");
+        EXPECT_EQ(requests.back().header("X-Auth-Token"), "T0kenT0kenT0kenT0ken");
+        hostile::expect_no_password(run);
+    }
+    for (const std::string& location : {"@" + other + kSessions + "/s1", ".localhost" + kSessions + "/s1"}) {
+        SCOPED_TRACE(location);
+        auto bmc = bmc_with_login(location);
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC\n"),
+                  std::string::npos)
+            << run.out;
+        EXPECT_EQ(bmc->requests().size(), 6u);  // no logout
+        hostile::expect_no_password(run);
+    }
+    EXPECT_EQ(elsewhere.connections(), 0);
+}
+
+}  // namespace
