@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "support/failure.h"
@@ -104,14 +105,21 @@ std::string tls_error_text() {
     return text.empty() ? "no detail from OpenSSL" : text;
 }
 
-Socket connect_address(const addrinfo& address, std::string& reason) {
-    Socket socket(new int(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                                   address.ai_protocol)));
+struct ResolvedAddress {
+    int family;
+    int socktype;
+    int protocol;
+    sockaddr_storage address;
+    socklen_t length;
+};
+
+Socket connect_address(const ResolvedAddress& address, std::string& reason) {
+    Socket socket(new int(::socket(address.family, address.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol)));
     if (*socket < 0) {
         reason = system_error(errno);
         return nullptr;
     }
-    if (connect(*socket, address.ai_addr, address.ai_addrlen) != 0) {
+    if (connect(*socket, reinterpret_cast<const sockaddr*>(&address.address), address.length) != 0) {
         if (errno != EINPROGRESS) {
             reason = system_error(errno);
             return nullptr;
@@ -128,7 +136,13 @@ Socket connect_address(const addrinfo& address, std::string& reason) {
     return socket;
 }
 
-Socket connect_endpoint(const ZabbixEndpoint& endpoint, std::string& reason) {
+// Addresses of every server name resolved in this run: a run sends a value per
+// connection, a hundred and more, and asking the resolver once is enough.
+std::map<std::string, std::vector<ResolvedAddress>> resolved_names;
+
+const std::vector<ResolvedAddress>* resolve(const ZabbixEndpoint& endpoint, std::string& reason) {
+    const std::string name = endpoint_text(endpoint);
+    if (const auto known = resolved_names.find(name); known != resolved_names.end()) return &known->second;
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -139,8 +153,22 @@ Socket connect_endpoint(const ZabbixEndpoint& endpoint, std::string& reason) {
         return nullptr;
     }
     const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(addresses, freeaddrinfo);
-    for (const addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
-        if (Socket socket = connect_address(*address, reason)) return socket;
+    std::vector<ResolvedAddress> found;
+    for (const addrinfo* a = addresses; a != nullptr; a = a->ai_next) {
+        if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+        ResolvedAddress entry{a->ai_family, a->ai_socktype, a->ai_protocol, {}, a->ai_addrlen};
+        std::memcpy(&entry.address, a->ai_addr, a->ai_addrlen);
+        found.push_back(entry);
+    }
+    return &(resolved_names[name] = std::move(found));
+}
+
+Socket connect_endpoint(const ZabbixEndpoint& endpoint, std::string& reason) {
+    const auto* addresses = resolve(endpoint, reason);
+    if (addresses == nullptr) return nullptr;
+    if (addresses->empty()) reason = "the name has no address";
+    for (const auto& address : *addresses) {
+        if (Socket socket = connect_address(address, reason)) return socket;
     }
     return nullptr;
 }

@@ -167,6 +167,17 @@ TEST(ZabbixSender, AClosedPortIsAFailure) {
         << failure.what();
 }
 
+TEST(ZabbixSender, AServerNameIsResolvedOnceAndItsAddressesServeEveryValue) {
+    TestTrapper trapper;
+    // "localhost" may give ::1 before 127.0.0.1, where only the trapper listens.
+    const support::ZabbixServer server{{{"localhost", trapper.port()}}, std::nullopt};
+    for (int value = 0; value < 3; ++value)
+        EXPECT_TRUE(support::send_zabbix(server, "h", "storageHealth", value).accepted);
+    const auto calls = trapper.calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[2].value, "2");
+}
+
 TEST(ZabbixSender, ClusterNodesAreTriedInOrderAndTheAnsweringOneIsKept) {
     TestTrapper standby(not_listening());
     TestTrapper active;
