@@ -64,7 +64,7 @@ HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::strin
     } catch (const support::Failure& failure) {
         const std::string message = failure.what();
         if (missing_hint.empty() || failure.kind != "DocumentError" ||
-            message.find(": the document is missing") == std::string::npos)
+            message.find(kMissingDocument) == std::string::npos)
             throw;
         throw support::Failure(failure.kind, message + missing_hint);
     }

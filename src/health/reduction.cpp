@@ -55,7 +55,7 @@ std::string found_text(const Json& value) {
 
 [[noreturn]] void fail_kind(const Located& at, std::string_view expected) {
     if (at.value == nullptr)
-        throw support::Failure("DocumentError", std::string(at.document) + ": the document is missing (its read failed)");
+        throw support::Failure("DocumentError", std::string(at.document) + ": " + std::string(kMissingDocument));
     throw support::Failure("DocumentError", place(at) + " is " + found_text(*at.value) + ", expected " +
                                                 std::string(expected));
 }

@@ -4,6 +4,7 @@
 // wrong kind raises support::Failure of kind "DocumentError" that names the
 // document, the member path and what was found.
 #include <string>
+#include <string_view>
 
 #include "health/snapshot/health_snapshot.h"
 #include "redfish/readers.h"
@@ -11,6 +12,9 @@
 namespace health {
 
 HealthSnapshot build_snapshot(const redfish::Documents& documents);
+
+// How the failure for a missing document ends: "<document>: " + this.
+inline constexpr std::string_view kMissingDocument = "the document is missing (its read failed)";
 
 // A volt or Celsius reading that is present, rounded to two decimals: integers
 // unchanged, true and false to 1 and 0, reals to the nearest multiple of 0.01

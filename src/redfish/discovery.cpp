@@ -43,13 +43,26 @@ const Json* linked_document(Discovery& discovery, const Json* document, std::str
     return path ? get(discovery, *path) : nullptr;
 }
 
-std::vector<std::string> member_paths(const Json* collection) {
-    std::vector<std::string> paths;
+// One entry of a collection's Members: the path it links to and the entry
+// itself, which an expanded answer fills with the whole member.
+struct Listed {
+    std::string path;
+    const Json* entry;
+};
+
+std::vector<Listed> listed_members(const Json* collection) {
+    std::vector<Listed> listed;
     const Json* members = member_of(collection, "Members");
-    if (members == nullptr || !members->is_array()) return paths;
+    if (members == nullptr || !members->is_array()) return listed;
     for (const auto& entry : *members)
         if (const Json* id = member_of(&entry, "@odata.id"))
-            if (auto path = odata_path(*id)) paths.push_back(std::move(*path));
+            if (auto path = odata_path(*id)) listed.push_back({std::move(*path), &entry});
+    return listed;
+}
+
+std::vector<std::string> member_paths(const Json* collection) {
+    std::vector<std::string> paths;
+    for (auto& listed : listed_members(collection)) paths.push_back(std::move(listed.path));
     return paths;
 }
 
@@ -84,17 +97,9 @@ const std::vector<Member>* members_of(Discovery& discovery, const std::string& c
     std::optional<std::vector<Member>> members;
     if (collection != nullptr) {
         members.emplace();
-        static const Json kNoMembers = Json::array();
-        const Json* entries = member_of(collection, "Members");
-        for (const auto& entry : entries != nullptr && entries->is_array() ? *entries : kNoMembers) {
-            const Json* id = member_of(&entry, "@odata.id");
-            const auto path = id ? odata_path(*id) : std::nullopt;
-            if (!path) continue;
-            if (whole(entry)) {
-                members->push_back({*path, entry});
-            } else if (const Json* document = get(discovery, *path)) {
-                members->push_back({*path, *document});
-            }
+        for (const auto& [path, entry] : listed_members(collection)) {
+            if (whole(*entry)) members->push_back({path, *entry});
+            else if (const Json* document = get(discovery, path)) members->push_back({path, *document});
         }
     }
     const auto& stored = discovery.expanded_members.emplace(collection_path, std::move(members)).first->second;

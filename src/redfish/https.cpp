@@ -7,18 +7,9 @@
 
 #include "support/failure.h"
 #include "support/runtime_limiter.h"
+#include "support/text.h"
 
 namespace redfish::https {
-namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 void take_header_line(std::string_view line, std::vector<std::pair<std::string, std::string>>& headers) {
     if (line.rfind("HTTP/", 0) == 0) {
@@ -27,7 +18,8 @@ void take_header_line(std::string_view line, std::vector<std::pair<std::string, 
     }
     const auto colon = line.find(':');
     if (colon != std::string_view::npos)
-        headers.emplace_back(std::string(trimmed(line.substr(0, colon))), std::string(trimmed(line.substr(colon + 1))));
+        headers.emplace_back(std::string(support::trimmed(line.substr(0, colon))),
+                             std::string(support::trimmed(line.substr(colon + 1))));
 }
 
 bool has_control_character(std::string_view text) {

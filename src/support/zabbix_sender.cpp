@@ -70,7 +70,6 @@ struct Connection {
     Where where;
     std::string stage;  // what the connection is doing, for the message when it drops
     PskMaterial psk;
-    SslContext context{nullptr, SSL_CTX_free};
     Ssl ssl{nullptr, SSL_free};
     BIO* from_network = nullptr;  // owned by ssl
     BIO* to_network = nullptr;    // owned by ssl
@@ -186,15 +185,14 @@ std::vector<ZabbixEndpoint> node_order(const ZabbixServer& server) {
     return order;
 }
 
-Connection open_connection(const ZabbixServer& server, const std::string& key) {
-    const Where where{server_text(server), key};
+Connection open_connection(const ZabbixServer& server, const Where& where) {
     if (server.nodes.empty()) zabbix_failure(where, "no server address");
     std::string reasons;
     for (const auto& node : node_order(server)) {
         std::string reason;
         if (Socket socket = connect_endpoint(node, reason)) {
             answering_node = node;
-            return Connection{std::move(socket), Where{endpoint_text(node), key}, "", {}};
+            return Connection{std::move(socket), Where{endpoint_text(node), where.key}, "", {}};
         }
         reasons += (reasons.empty() ? "" : "; ") + endpoint_text(node) + ": " + reason;
     }
@@ -276,19 +274,29 @@ std::vector<unsigned char> key_bytes(const std::string& hex) {
     return bytes;
 }
 
+// One TLS context for the run: it holds only the protocol settings, and every
+// connection brings its own PSK.
+SSL_CTX* psk_context(const Where& where) {
+    static const SslContext context = [] {
+        SslContext made(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+        SSL_CTX* ctx = made.get();
+        if (ctx == nullptr || SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1 ||
+            SSL_CTX_set_cipher_list(ctx, tls12_psk_ciphers) != 1 ||
+            SSL_CTX_set_ciphersuites(ctx, tls13_psk_ciphersuites) != 1)
+            return SslContext(nullptr, SSL_CTX_free);
+        // No certificate is trusted, so a server that does not take the PSK fails the handshake.
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        SSL_CTX_set_psk_client_callback(ctx, give_psk);
+        return made;
+    }();
+    if (!context) zabbix_failure(where, "cannot set up TLS: " + tls_error_text());
+    return context.get();
+}
+
 void start_tls(Connection& connection, const ZabbixPsk& psk) {
     connection.stage = "during the TLS handshake (PSK)";
     connection.psk = {psk.identity, key_bytes(psk.key_hex)};
-    connection.context.reset(SSL_CTX_new(TLS_client_method()));
-    SSL_CTX* context = connection.context.get();
-    if (context == nullptr || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1 ||
-        SSL_CTX_set_cipher_list(context, tls12_psk_ciphers) != 1 ||
-        SSL_CTX_set_ciphersuites(context, tls13_psk_ciphersuites) != 1)
-        zabbix_failure(connection.where, "cannot set up TLS: " + tls_error_text());
-    // No certificate is trusted, so a server that does not take the PSK fails the handshake.
-    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_psk_client_callback(context, give_psk);
-    connection.ssl.reset(SSL_new(context));
+    connection.ssl.reset(SSL_new(psk_context(connection.where)));
     connection.from_network = BIO_new(BIO_s_mem());
     connection.to_network = BIO_new(BIO_s_mem());
     if (!connection.ssl || !connection.from_network || !connection.to_network)
@@ -445,8 +453,9 @@ std::string request_payload(const std::string& zabbix_host, const std::string& k
 
 SendResult send_zabbix(const ZabbixServer& server, const std::string& zabbix_host, const std::string& key,
                        const Json& value) {
-    const std::string request = frame(request_payload(zabbix_host, key, value, Where{server_text(server), key}));
-    Connection connection = open_connection(server, key);
+    const Where where{server_text(server), key};
+    const std::string request = frame(request_payload(zabbix_host, key, value, where));
+    Connection connection = open_connection(server, where);
     if (server.psk) start_tls(connection, *server.psk);
     send_all(connection, request);
     const std::string reply = receive_reply(connection);

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "support/failure.h"
+#include "support/text.h"
 
 namespace support {
 namespace {
@@ -29,11 +30,7 @@ using Parameters = std::map<std::string, std::string>;
 
 [[noreturn]] void config_failure(const std::string& message) { throw Failure("ZabbixConfig", message); }
 
-std::string trim(const std::string& text, const char* blanks) {
-    const auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
+std::string trim(std::string_view text, std::string_view blanks) { return std::string(trimmed(text, blanks)); }
 
 std::optional<std::string> environment(const char* name) {
     const char* value = std::getenv(name);
