@@ -17,31 +17,9 @@ using health::debug_report_text;
 using health::DiscoveryRow;
 using health::HealthSnapshot;
 using support::Json;
-
-DiscoveryRow row(const char* name_macro, Json name, const char* reading_macro, Json reading,
-                 const char* health_macro, int health, const char* state_macro, int state) {
-    DiscoveryRow result = Json::object();
-    result[name_macro] = std::move(name);
-    result[reading_macro] = std::move(reading);
-    result[health_macro] = health;
-    result[state_macro] = state;
-    return result;
-}
-
-DiscoveryRow voltage(Json name, Json reading, int health, int state) {
-    return row("{#VOLTAGE_NAME}", std::move(name), "{#READING_VOLTS}", std::move(reading), "{#VOLTAGE_HEALTH}",
-               health, "{#VOLTAGE_STATE}", state);
-}
-
-DiscoveryRow fan(Json name, Json reading, int health, int state) {
-    return row("{#FAN_NAME}", std::move(name), "{#READING_RPM}", std::move(reading), "{#FAN_HEALTH}", health,
-               "{#FAN_STATE}", state);
-}
-
-DiscoveryRow temperature(Json name, Json reading, int health, int state) {
-    return row("{#TEMP_NAME}", std::move(name), "{#READING_CELSIUS}", std::move(reading), "{#TEMP_HEALTH}", health,
-               "{#TEMP_STATE}", state);
-}
+using health_test::fan;
+using health_test::temperature;
+using health_test::voltage;
 
 // Text, integers of both signs and widths, reals in both notations and not
 // finite, true, false, null, "N/A", non-ASCII names, an array and an object.

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "health/test_documents.h"
 #include "kit/test_trapper.h"
 #include "support/console.h"
 #include "support/failure.h"
@@ -18,31 +19,11 @@ using health::HealthSnapshot;
 using kit::TestTrapper;
 using kit::TrapperAnswer;
 using support::Json;
+using health_test::fan;
+using health_test::temperature;
+using health_test::voltage;
 
 using Sent = std::vector<std::pair<std::string, std::string>>;  // key, value text as received
-
-DiscoveryRow row(const char* name_macro, const char* reading_macro, const char* health_macro,
-                 const char* state_macro, const Json& name, const Json& reading, int health, int state) {
-    DiscoveryRow row = Json::object();
-    row[name_macro] = name;
-    row[reading_macro] = reading;
-    row[health_macro] = health;
-    row[state_macro] = state;
-    return row;
-}
-
-DiscoveryRow voltage(const Json& name, const Json& reading, int health = 1, int state = 1) {
-    return row("{#VOLTAGE_NAME}", "{#READING_VOLTS}", "{#VOLTAGE_HEALTH}", "{#VOLTAGE_STATE}", name, reading, health,
-               state);
-}
-
-DiscoveryRow fan(const Json& name, const Json& reading, int health = 1, int state = 1) {
-    return row("{#FAN_NAME}", "{#READING_RPM}", "{#FAN_HEALTH}", "{#FAN_STATE}", name, reading, health, state);
-}
-
-DiscoveryRow temperature(const Json& name, const Json& reading, int health = 1, int state = 1) {
-    return row("{#TEMP_NAME}", "{#READING_CELSIUS}", "{#TEMP_HEALTH}", "{#TEMP_STATE}", name, reading, health, state);
-}
 
 struct Delivered {
     std::optional<int> status;               // set when the run ended through end_run
