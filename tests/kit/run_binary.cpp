@@ -19,7 +19,34 @@ void drain(int fd, std::string& into, bool& open) {
     else if (n == 0 || errno != EINTR) open = false;
 }
 
-[[noreturn]] void exec_child(const std::vector<std::string>& args, const RunOptions& options, int out_fd, int err_fd) {
+// Everything the child needs, made before the fork: the tests run servers in
+// threads, and a child that allocates between fork and exec can deadlock on
+// an allocator lock one of those threads held at the fork.
+struct ChildPlan {
+    std::vector<std::string> argv_text;
+    std::vector<std::string> env_text;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+};
+
+ChildPlan plan_child(const std::vector<std::string>& args, const RunOptions& options) {
+    ChildPlan plan;
+    plan.argv_text.push_back(options.argv0.value_or(options.program));
+    plan.argv_text.insert(plan.argv_text.end(), args.begin(), args.end());
+    plan.env_text.push_back("PATH=/usr/bin:/bin");
+    // Keep the sanitizer settings of the test build in the child.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+        if (const char* v = getenv(name)) plan.env_text.push_back(std::string(name) + "=" + v);
+    for (const auto& [k, v] : options.env) plan.env_text.push_back(k + "=" + v);
+    for (auto& a : plan.argv_text) plan.argv.push_back(a.data());
+    plan.argv.push_back(nullptr);
+    for (auto& e : plan.env_text) plan.envp.push_back(e.data());
+    plan.envp.push_back(nullptr);
+    return plan;
+}
+
+// Only async-signal-safe calls from here to execve.
+[[noreturn]] void exec_child(const ChildPlan& plan, const RunOptions& options, int out_fd, int err_fd) {
     if (options.stdout_path) {
         const int fd = open(options.stdout_path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, 1);
@@ -30,34 +57,22 @@ void drain(int fd, std::string& into, bool& open) {
     const int null_in = open("/dev/null", O_RDONLY);
     dup2(null_in, 0);
     if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
-    std::vector<std::string> env_text;
-    env_text.push_back("PATH=/usr/bin:/bin");
-    // Keep the sanitizer settings of the test build in the child.
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-        if (const char* v = getenv(name)) env_text.push_back(std::string(name) + "=" + v);
-    for (const auto& [k, v] : options.env) env_text.push_back(k + "=" + v);
-    std::vector<char*> envp;
-    for (auto& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argv_text;
-    argv_text.push_back(options.argv0.value_or(options.program));
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execve(options.program.c_str(), argv.data(), envp.data());
+    execve(options.program.c_str(), plan.argv.data(), plan.envp.data());
     _exit(127);
 }
 
 }  // namespace
 
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options) {
+    const ChildPlan plan = plan_child(args, options);
+    // Close-on-exec, so that no other child started meanwhile holds our pipes
+    // open; dup2 clears the flag on the child's own 1 and 2.
     int out_pipe[2], err_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) exec_child(args, options, out_pipe[1], err_pipe[1]);
+    if (pid == 0) exec_child(plan, options, out_pipe[1], err_pipe[1]);
     close(out_pipe[1]);
     close(err_pipe[1]);
     if (options.while_running) options.while_running(pid);

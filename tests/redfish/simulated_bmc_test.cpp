@@ -58,15 +58,16 @@ struct Program {
 };
 
 Program spawn(const std::vector<std::string>& args) {
+    // Made before the fork: only async-signal-safe calls between fork and exec.
+    std::vector<char*> argv;
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipe_fds[1], 1);
         close(pipe_fds[0]);
-        std::vector<char*> argv;
-        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }

@@ -34,7 +34,9 @@ TEST(FaultyZabbix, BrokenReplyStopsTheDeliveryAtThatCall) {
         trapper.answer_at(kFailingCall, fault.answer);
         const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
         const auto keys = trapper.keys();
-        ASSERT_EQ(keys.size(), static_cast<std::size_t>(kFailingCall));  // nothing after the failing call
+        ASSERT_EQ(keys.size(), static_cast<std::size_t>(kFailingCall))  // nothing after the failing call
+            << "status " << run.status << " after " << run.elapsed.count() << " ms\n"
+            << run.out << run.err << hostile::request_log(*bmc);
         hostile::expect_error_line(run, "ZabbixError",
                                    "Zabbix server 127.0.0.1:" + std::to_string(trapper.port()) + ", key \"" +
                                        keys.back() + "\": ");

@@ -50,6 +50,13 @@ inline void expect_timeout(const kit::RunResult& run) {
     expect_no_password(run);
 }
 
+// The BMC's requests, one line each, for a failure message.
+inline std::string request_log(const bmc_sim::TestBmc& bmc) {
+    std::string log = "BMC requests:\n";
+    for (const auto& request : bmc.requests()) log += "  " + request.method + " " + request.path + "\n";
+    return log;
+}
+
 // The newest login's session was deleted with its token.
 inline void expect_logged_out(const bmc_sim::TestBmc& bmc) {
     const auto requests = bmc.requests();
