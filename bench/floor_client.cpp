@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "kit/sender_frame.h"
+
 namespace {
 
 const char* const kPaths[] = {
@@ -71,14 +73,6 @@ void redfish_requests(const std::string& base) {
     curl_easy_cleanup(curl);
 }
 
-std::string frame(const std::string& payload) {
-    std::string bytes = "ZBXD\x01";
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
-    bytes.append(4, '\0');
-    return bytes + payload;
-}
-
 void send_frame(const sockaddr_in& trapper, const std::string& bytes) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (connect(fd, reinterpret_cast<const sockaddr*>(&trapper), sizeof trapper) != 0 ||
@@ -103,7 +97,7 @@ int main(int argc, char** argv) {
     trapper.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     trapper.sin_port = htons(static_cast<std::uint16_t>(std::atoi(argv[2])));
     const std::string bytes =
-        frame(R"({"request":"sender data","data":[{"host":"bench-host","key":"readingVolts[P12V]","value":"12.1"}]})");
+        kit::frame(R"({"request":"sender data","data":[{"host":"bench-host","key":"readingVolts[P12V]","value":"12.1"}]})");
     for (int i = std::atoi(argv[3]); i > 0; --i) send_frame(trapper, bytes);
     return 0;
 }

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+#include "kit/sender_frame.h"
+
 namespace {
 
 volatile sig_atomic_t stopping = 0;
@@ -27,20 +29,11 @@ bool read_exactly(int fd, char* buffer, std::size_t size) {
     return true;
 }
 
-std::string frame(const std::string& payload) {
-    std::string bytes = "ZBXD\x01";
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
-    bytes.append(4, '\0');
-    return bytes + payload;
-}
-
 // True when a whole frame came in and was answered.
 bool serve(int fd, const std::string& reply) {
-    char header[13];
+    char header[kit::kFrameHeaderSize];
     if (!read_exactly(fd, header, sizeof header)) return false;
-    std::uint32_t size = 0;
-    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
+    const std::uint32_t size = kit::announced_size(header);
     if (size > (1u << 20)) return false;
     std::string payload(size, '\0');
     if (!read_exactly(fd, payload.data(), size)) return false;
@@ -70,7 +63,7 @@ int main() {
     std::printf("listening 127.0.0.1:%d\n", ntohs(address.sin_port));
     std::fflush(stdout);
     const std::string reply =
-        frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000010"})");
+        kit::frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000010"})");
     long connections = 0, frames = 0;
     while (!stopping) {
         const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

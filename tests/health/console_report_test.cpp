@@ -56,11 +56,11 @@ HealthSnapshot every_kind() {
 }
 
 TEST(DebugReport, EveryValueKindByteForByte) {
-    EXPECT_EQ(debug_report_text(every_kind()), health_test::testdata_bytes("report/every_kind.txt"));
+    EXPECT_EQ(debug_report_text(every_kind()), kit::testdata_bytes("report/every_kind.txt"));
 }
 
 TEST(DebugReport, EmptyListsAndStartingValuesStillPrintEveryFixedLine) {
-    EXPECT_EQ(debug_report_text(HealthSnapshot{}), health_test::testdata_bytes("report/starting_values.txt"));
+    EXPECT_EQ(debug_report_text(HealthSnapshot{}), kit::testdata_bytes("report/starting_values.txt"));
 }
 
 TEST(DebugReport, RowsAreReadByMacroName) {

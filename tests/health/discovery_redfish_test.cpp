@@ -3,8 +3,6 @@
 // those of "discoveryOpenBMC" against the old firmware.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <tuple>
 
 #include "kit/run_binary.h"
@@ -26,7 +24,7 @@ Outcome run_mode(const std::string& mode, bmc_sim::TestBmc& bmc) {
     kit::RunOptions options;
     options.env["BMC_PROBE_ZABBIX_SERVER"] = "127.0.0.1:" + std::to_string(trapper.port());
     Outcome outcome;
-    outcome.run = kit::run_probe({mode, "bmc01", bmc.url_base(), "monitor", "0penBmc!", "bmc01.example.com"}, options);
+    outcome.run = kit::run_program({mode, "bmc01", bmc.url_base(), "monitor", "0penBmc!", "bmc01.example.com"}, options);
     for (const auto& call : trapper.calls()) outcome.delivered.emplace_back(call.host, call.key, call.value);
     outcome.requests = bmc.requests();
     return outcome;
@@ -40,8 +38,7 @@ Outcome run_against(const std::string& mode, const std::string& scenario,
 }
 
 std::string scenario_file(const std::string& relative) {
-    std::ifstream in(kit::testdata_dir("current_firmware") / "resources" / relative);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return kit::testdata_bytes("current_firmware/resources/" + relative);
 }
 
 const std::string kCh = "/redfish/v1/Chassis/chassis";

@@ -23,7 +23,7 @@ kit::RunResult run_against(const bmc_sim::TestBmc& bmc, const kit::TestTrapper& 
                            const std::string& zabbix_host, const std::string& mode = "discoveryOpenBMC") {
     kit::RunOptions options;
     options.env = {{"BMC_PROBE_ZABBIX_SERVER", "127.0.0.1:" + std::to_string(trapper.port())}};
-    auto result = kit::run_probe({mode, "bmc-01", bmc.url_base(), "monitor", kPassword, zabbix_host}, options);
+    auto result = kit::run_program({mode, "bmc-01", bmc.url_base(), "monitor", kPassword, zabbix_host}, options);
     EXPECT_EQ(result.out.find(kPassword), std::string::npos);
     EXPECT_EQ(result.err.find(kPassword), std::string::npos);
     return result;

@@ -32,4 +32,15 @@ private:
 // Reads and drops what the peer sends until it closes or the listener stops.
 void swallow_until_closed(int fd, const std::atomic<bool>& stopping);
 
+// A TCP socket on 127.0.0.1 with an ephemeral port (set in port), bound but
+// not yet listening: until listen(), connections to it are refused.
+int bind_loopback(int& port);
+
+// Accepts connections on listen_fd until stopping turns true, one after
+// another: each is counted, handed to handle and closed when it returns. A
+// peer that is gone must not kill the test program while the handler writes,
+// so SIGPIPE is blocked in the calling thread.
+void accept_each(int listen_fd, const std::atomic<bool>& stopping, std::atomic<int>& accepted,
+                 const std::function<void(int fd)>& handle);
+
 }  // namespace kit

@@ -99,8 +99,4 @@ RunResult run_program(const std::vector<std::string>& args, const RunOptions& op
     return result;
 }
 
-RunResult run_probe(const std::vector<std::string>& args, const RunOptions& options) {
-    return run_program(args, options);
-}
-
 }  // namespace kit

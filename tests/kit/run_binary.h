@@ -33,7 +33,4 @@ struct RunOptions {
 
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options = {});
 
-// Runs the probe binary with args.
-RunResult run_probe(const std::vector<std::string>& args, const RunOptions& options = {});
-
 }  // namespace kit

@@ -1,9 +1,20 @@
 #include "kit/test_bmc.h"
 
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
 namespace kit {
 
 std::filesystem::path testdata_dir(const std::string& scenario) {
     return std::filesystem::path(BMC_PROBE_SOURCE_DIR) / "tests" / "testdata" / scenario;
+}
+
+std::string testdata_bytes(const std::string& relative) {
+    const auto path = testdata_dir(relative);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error("cannot open " + path.string());
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 bmc_sim::Options bmc_options(const std::string& scenario) {

@@ -13,6 +13,9 @@ namespace kit {
 
 std::filesystem::path testdata_dir(const std::string& scenario);
 
+// Every byte of tests/testdata/<relative>; throws when it cannot be read.
+std::string testdata_bytes(const std::string& relative);
+
 // The options of a BMC serving tests/testdata/<scenario>.
 bmc_sim::Options bmc_options(const std::string& scenario = "a_healthy");
 

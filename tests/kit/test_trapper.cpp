@@ -4,15 +4,15 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
+
+#include "kit/raw_listener.h"
+#include "kit/sender_frame.h"
 
 namespace kit {
 namespace {
@@ -23,14 +23,6 @@ constexpr auto patience = 5s;  // how long a connection may take before the trap
 
 const char* const success_info = "processed: 1; failed: 0; total: 1; seconds spent: 0.000052";
 const char* const refusal_info = "processed: 0; failed: 1; total: 1; seconds spent: 0.000048";
-
-std::string frame(const std::string& payload) {
-    std::string bytes = "ZBXD\x01";
-    const auto size = static_cast<std::uint32_t>(payload.size());
-    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
-    bytes.append(4, '\0');
-    return bytes + payload;
-}
 
 std::string answer_frame(const std::string& response, const std::string& info) {
     return frame(support::Json{{"response", response}, {"info", info}}.dump());
@@ -162,15 +154,7 @@ bool accept_tls(const Peer& peer) {
 }  // namespace
 
 TestTrapper::TestTrapper(TrapperOptions trapper_options) : options(std::move(trapper_options)) {
-    listen_fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (listen_fd < 0 || bind(listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(listen_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        throw std::runtime_error("test trapper: cannot bind 127.0.0.1");
-    bound_port = ntohs(address.sin_port);
+    listen_fd = bind_loopback(bound_port);
     if (options.psk) tls_context = make_tls_context(*options.psk);
     if (options.listening) start_listening();
 }
@@ -223,20 +207,7 @@ TrapperAnswer TestTrapper::answer_for(int call, const std::string& key) const {
 }
 
 void TestTrapper::serve() {
-    // A client that is gone must not kill the test program while the trapper writes.
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-    while (!stopping) {
-        pollfd ready{listen_fd, POLLIN, 0};
-        if (poll(&ready, 1, 20) <= 0) continue;
-        const int client = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client < 0) continue;
-        ++accepted;
-        handle(client);
-        close(client);
-    }
+    accept_each(listen_fd, stopping, accepted, [this](int client) { handle(client); });
 }
 
 void TestTrapper::handle(int client) {
@@ -252,10 +223,8 @@ void TestTrapper::handle(int client) {
     }
     const Peer peer{client, ssl, stopping};
     std::string header, payload;
-    if ((!ssl || accept_tls(peer)) && read_exactly(peer, header, 13) && header.compare(0, 5, "ZBXD\x01") == 0) {
-        std::uint32_t size = 0;
-        for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
-        if (read_exactly(peer, payload, size)) {
+    if ((!ssl || accept_tls(peer)) && read_exactly(peer, header, kFrameHeaderSize) && header.compare(0, 5, "ZBXD\x01") == 0) {
+        if (read_exactly(peer, payload, announced_size(header.data()))) {
             TrapperCall call = parse_call(header, payload);
             int number;
             {

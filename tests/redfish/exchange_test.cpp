@@ -141,7 +141,7 @@ TEST(Exchange, ThePasswordIsGoneFromTheCommandLineWhileTheProbeWaitsForTheBmc) {
             std::this_thread::sleep_for(5ms);
         }
     };
-    const auto result = kit::run_probe({"discoveryOpenBMC", "h", bmc->url_base(), "user", "SECRETPW", "zbx"}, run);
+    const auto result = kit::run_program({"discoveryOpenBMC", "h", bmc->url_base(), "user", "SECRETPW", "zbx"}, run);
     EXPECT_EQ(result.out.find("SECRETPW"), std::string::npos);
     EXPECT_EQ(result.err.find("SECRETPW"), std::string::npos);
     ASSERT_TRUE(seen_while_waiting);

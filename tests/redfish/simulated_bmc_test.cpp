@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "bmc-sim/bodies.h"
 #include "kit/capture_stdout.h"
@@ -22,8 +20,7 @@
 namespace {
 
 support::Json captured_session_exchange() {
-    std::ifstream in(kit::testdata_dir("a_healthy") / "session.json");
-    return support::Json::parse(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    return support::Json::parse(kit::testdata_bytes("a_healthy/session.json"));
 }
 
 TEST(SimulatedBmc, BodiesAreTheBytesBmcwebSends) {

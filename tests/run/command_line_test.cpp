@@ -24,7 +24,7 @@ TEST(CommandLine, WrongArgumentCountsPrintTheCriticalLineAndEndWithOne) {
         {"a", "b", "c"},
     };
     for (const auto& args : shapes) {
-        const auto r = kit::run_probe(args);
+        const auto r = kit::run_program(args);
         EXPECT_EQ(r.status, 1) << args.size() << " arguments";
         EXPECT_EQ(r.out, kCritical) << args.size() << " arguments";
         EXPECT_EQ(r.err, "") << args.size() << " arguments";
@@ -36,7 +36,7 @@ TEST(CommandLine, VersionInBothShapesPrintsTheBanner) {
     options.argv0 = "/opt/probe/bmc-probe";
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"version"}, {"version", "", "bmc.invalid", "u", "p", "zbx"}}) {
-        const auto r = kit::run_probe(args, options);
+        const auto r = kit::run_program(args, options);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out, kRights + "/opt/probe/bmc-probe  1.0.1\n");
         EXPECT_EQ(r.err, "");
@@ -54,7 +54,7 @@ TEST(CommandLine, StartNameFormsOfTheVersionLine) {
     for (const auto& [start_name, name_line] : cases) {
         kit::RunOptions options;
         options.argv0 = start_name;
-        const auto r = kit::run_probe({"version"}, options);
+        const auto r = kit::run_program({"version"}, options);
         EXPECT_EQ(r.status, 0) << start_name;
         EXPECT_EQ(r.out, kRights + name_line) << start_name;
     }
@@ -62,7 +62,7 @@ TEST(CommandLine, StartNameFormsOfTheVersionLine) {
 
 TEST(CommandLine, OneArgumentOtherThanVersionFailsOnTheMissingZabbixHost) {
     for (const std::string mode : {"discoveryOpenBMC", "Version", "launch_x", ""}) {
-        const auto r = kit::run_probe({mode});
+        const auto r = kit::run_program({mode});
         EXPECT_EQ(r.status, 1) << mode;
         EXPECT_EQ(r.out, "") << mode;
         EXPECT_NE(r.err.find("zabbix_host"), std::string::npos) << r.err;
@@ -75,7 +75,7 @@ TEST(CommandLine, UnrecognisedModesDoNothingAndEndWithZero) {
     options.env = kQuietEnv;
     for (const std::string mode : {"discoveryopenbmc", "DISCOVERYOPENBMC", "discoveryOpenBMC ", " version", "nada",
                                    "", "xlaunch", "launch-x", "Launch_x"}) {
-        const auto r = kit::run_probe({mode, "", "bmc.invalid:1", "u", "secret", "zbx"}, options);
+        const auto r = kit::run_program({mode, "", "bmc.invalid:1", "u", "secret", "zbx"}, options);
         EXPECT_EQ(r.status, 0) << "[" << mode << "]";
         EXPECT_EQ(r.out, "") << "[" << mode << "]";
         EXPECT_EQ(r.err, "") << "[" << mode << "]";
@@ -86,7 +86,7 @@ TEST(CommandLine, LaunchAnywhereInTheWordCallsLaunchWhichReturns) {
     kit::RunOptions options;
     options.env = kQuietEnv;
     for (const std::string mode : {"launch_x", "my_launch_job", "xlaunch_"}) {
-        const auto r = kit::run_probe({mode, "h", "bmc.invalid:1", "u", "p", "zbx"}, options);
+        const auto r = kit::run_program({mode, "h", "bmc.invalid:1", "u", "p", "zbx"}, options);
         EXPECT_EQ(r.status, 0) << mode;
         EXPECT_EQ(r.out, "") << mode;
         EXPECT_EQ(r.err, "") << mode;
@@ -100,12 +100,12 @@ TEST(CommandLine, OddArgumentsDoNotCrash) {
     // caller can pass.
     const std::string huge((128 << 10) - 1, 'x');
     const std::string non_ascii = "m\xc3\xa1quina-\xe2\x82\xac-\xff\xfe";
-    const auto r = kit::run_probe({huge, huge, huge, huge, huge, huge}, options);
+    const auto r = kit::run_program({huge, huge, huge, huge, huge, huge}, options);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
-    const auto v = kit::run_probe({"version", non_ascii, "", non_ascii, huge, non_ascii}, options);
+    const auto v = kit::run_program({"version", non_ascii, "", non_ascii, huge, non_ascii}, options);
     EXPECT_EQ(v.status, 0);
-    const auto empty = kit::run_probe({"", "", "", "", "", ""}, options);
+    const auto empty = kit::run_program({"", "", "", "", "", ""}, options);
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.err, "");
 }
@@ -113,11 +113,11 @@ TEST(CommandLine, OddArgumentsDoNotCrash) {
 TEST(CommandLine, StdoutThatCannotBeWrittenEndsWithTwo) {
     kit::RunOptions options;
     options.stdout_path = "/dev/full";
-    const auto version = kit::run_probe({"version"}, options);
+    const auto version = kit::run_program({"version"}, options);
     EXPECT_EQ(version.status, 2);
     options.env = kQuietEnv;
     // Nothing printed: the normal end has nothing to write, so it stays 0.
-    const auto quiet = kit::run_probe({"nada", "h", "u", "u", "p", "zbx"}, options);
+    const auto quiet = kit::run_program({"nada", "h", "u", "u", "p", "zbx"}, options);
     EXPECT_EQ(quiet.status, 0);
 }
 
