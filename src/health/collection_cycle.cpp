@@ -61,12 +61,9 @@ redfish::Documents read_documents(const run::RunSettings& settings, const redfis
 HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::string& missing_hint) {
     try {
         return build_snapshot(documents);
-    } catch (const support::Failure& failure) {
-        const std::string message = failure.what();
-        if (missing_hint.empty() || failure.kind != "DocumentError" ||
-            message.find(kMissingDocument) == std::string::npos)
-            throw;
-        throw support::Failure(failure.kind, message + missing_hint);
+    } catch (const MissingDocument& missing) {
+        if (missing_hint.empty()) throw;
+        throw support::Failure(missing.kind, missing.what() + missing_hint);
     }
 }
 

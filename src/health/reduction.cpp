@@ -54,8 +54,7 @@ std::string found_text(const Json& value) {
 }
 
 [[noreturn]] void fail_kind(const Located& at, std::string_view expected) {
-    if (at.value == nullptr)
-        throw support::Failure("DocumentError", std::string(at.document) + ": " + std::string(kMissingDocument));
+    if (at.value == nullptr) throw MissingDocument(at.document);
     throw support::Failure("DocumentError", place(at) + " is " + found_text(*at.value) + ", expected " +
                                                 std::string(expected));
 }
@@ -231,6 +230,9 @@ Json rounded_real(double value) {
 }
 
 }  // namespace
+
+MissingDocument::MissingDocument(std::string_view document)
+    : support::Failure("DocumentError", std::string(document) + ": the document is missing (its read failed)") {}
 
 Json rounded_reading(const Json& reading, const std::string& where) {
     switch (reading.type()) {

@@ -8,13 +8,17 @@
 
 #include "health/snapshot/health_snapshot.h"
 #include "redfish/readers.h"
+#include "support/failure.h"
 
 namespace health {
 
 HealthSnapshot build_snapshot(const redfish::Documents& documents);
 
-// How the failure for a missing document ends: "<document>: " + this.
-inline constexpr std::string_view kMissingDocument = "the document is missing (its read failed)";
+// The DocumentError for a document whose read failed, of its own type so
+// that the caller can add advice to it.
+struct MissingDocument : support::Failure {
+    explicit MissingDocument(std::string_view document);
+};
 
 // A volt or Celsius reading that is present, rounded to two decimals: integers
 // unchanged, true and false to 1 and 0, reals to the nearest multiple of 0.01

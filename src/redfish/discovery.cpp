@@ -38,6 +38,8 @@ const Json* get(Discovery& discovery, const std::string& path) {
     return cached->second ? &*cached->second : nullptr;
 }
 
+const Json* service_root(Discovery& discovery) { return get(discovery, std::string(kServiceRoot)); }
+
 const Json* linked_document(Discovery& discovery, const Json* document, std::string_view name) {
     const auto path = link(document, name);
     return path ? get(discovery, *path) : nullptr;
@@ -70,7 +72,7 @@ std::string last_segment(const std::string& path) { return path.substr(path.rfin
 
 // "?$expand=..." when the service root announces expansion, else empty.
 std::string expand_query(Discovery& discovery) {
-    const Json* query = member_of(member_of(get(discovery, std::string(kServiceRoot)), "ProtocolFeaturesSupported"),
+    const Json* query = member_of(member_of(service_root(discovery), "ProtocolFeaturesSupported"),
                                   "ExpandQuery");
     const auto says_yes = [&](std::string_view name) {
         const Json* flag = member_of(query, name);
@@ -84,6 +86,12 @@ std::string expand_query(Discovery& discovery) {
 
 // An expanded member carries more than its @odata.id.
 bool whole(const Json& entry) { return entry.is_object() && entry.size() > 1; }
+
+// The members of a collection that were already read whole, if they were.
+const std::vector<Member>* known_members(const Discovery& discovery, const std::string& collection_path) {
+    const auto cached = discovery.expanded_members.find(collection_path);
+    return cached != discovery.expanded_members.end() && cached->second ? &*cached->second : nullptr;
+}
 
 // Every member of a collection as a document: from one expanded answer when
 // the BMC expands, member by member otherwise (and for any member an expanded
@@ -107,13 +115,13 @@ const std::vector<Member>* members_of(Discovery& discovery, const std::string& c
 }
 
 const Json* first_system(Discovery& discovery) {
-    const Json* systems = linked_document(discovery, get(discovery, std::string(kServiceRoot)), "Systems");
+    const Json* systems = linked_document(discovery, service_root(discovery), "Systems");
     const auto paths = member_paths(systems);
     return paths.empty() ? nullptr : get(discovery, paths.front());
 }
 
 const Json* sensor_chassis(Discovery& discovery) {
-    const Json* chassis = linked_document(discovery, get(discovery, std::string(kServiceRoot)), "Chassis");
+    const Json* chassis = linked_document(discovery, service_root(discovery), "Chassis");
     for (const auto& path : member_paths(chassis)) {
         const Json* one = get(discovery, path);
         if (link(one, "Sensors")) return one;
@@ -173,10 +181,10 @@ std::optional<Json> sensor_document(Discovery& discovery, const ResourceReader& 
     const std::string old_id = last_segment(std::string(reader.path));
     const auto sensors_path = link(sensor_chassis(discovery), "Sensors");
     if (!sensors_path) return std::nullopt;
+    const auto* known = known_members(discovery, *sensors_path);
     for (const std::string& id : {"power_" + old_id, old_id}) {
-        const auto cached = discovery.expanded_members.find(*sensors_path);
-        if (cached != discovery.expanded_members.end() && cached->second) {
-            for (const auto& member : *cached->second)
+        if (known != nullptr) {
+            for (const auto& member : *known)
                 if (last_segment(member.path) == id) return member.document;
             continue;
         }

@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <system_error>
 
 #include "support/failure.h"
 #include "support/runtime_limiter.h"
@@ -269,8 +271,11 @@ unsigned int give_psk(SSL* ssl, const char*, char* identity, unsigned int max_id
 
 std::vector<unsigned char> key_bytes(const std::string& hex) {
     std::vector<unsigned char> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        unsigned char byte = 0;
+        std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
+        bytes.push_back(byte);
+    }
     return bytes;
 }
 
@@ -412,9 +417,9 @@ std::string shown(const std::string& text) {
 bool refused(const std::string& info) {
     const auto at = info.find("failed: ");
     if (at == std::string::npos) return false;
-    const auto digits = info.find_first_not_of("0123456789", at + 8);
-    const std::string count = info.substr(at + 8, digits - (at + 8));
-    return !count.empty() && count.find_first_not_of('0') != std::string::npos;
+    std::uint64_t failed = 0;
+    const auto [end, error] = std::from_chars(info.data() + at + 8, info.data() + info.size(), failed);
+    return error == std::errc::result_out_of_range || (error == std::errc{} && failed > 0);
 }
 
 SendResult read_answer(const Where& where, const std::string& payload) {
