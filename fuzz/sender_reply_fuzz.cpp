@@ -14,9 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)support::parse_sender_reply(reply, "127.0.0.1:10051", "storageHealth");
     } catch (const support::Failure& failure) {
         const std::string message = failure.what();
-        if (failure.kind != "ZabbixError" ||
+        if (failure.kind != support::FailureKind::ZabbixError ||
             message.rfind("Zabbix server 127.0.0.1:10051, key \"storageHealth\": ", 0) != 0) {
-            std::fprintf(stderr, "unexpected failure: %s: %s\n", failure.kind.c_str(), message.c_str());
+            std::fprintf(stderr, "unexpected failure: %s: %s\n", std::string(support::kind_name(failure.kind)).c_str(),
+                         message.c_str());
             std::abort();
         }
     }

@@ -55,7 +55,7 @@ std::string found_text(const Json& value) {
 
 [[noreturn]] void fail_kind(const Located& at, std::string_view expected) {
     if (at.value == nullptr) throw MissingDocument(at.document);
-    throw support::Failure("DocumentError", place(at) + " is " + found_text(*at.value) + ", expected " +
+    throw support::Failure(support::FailureKind::DocumentError, place(at) + " is " + found_text(*at.value) + ", expected " +
                                                 std::string(expected));
 }
 
@@ -232,7 +232,7 @@ Json rounded_real(double value) {
 }  // namespace
 
 MissingDocument::MissingDocument(std::string_view document)
-    : support::Failure("DocumentError", std::string(document) + ": the document is missing (its read failed)") {}
+    : support::Failure(support::FailureKind::DocumentError, std::string(document) + ": the document is missing (its read failed)") {}
 
 Json rounded_reading(const Json& reading, const std::string& where) {
     switch (reading.type()) {
@@ -242,7 +242,7 @@ Json rounded_reading(const Json& reading, const std::string& where) {
         case Json::value_t::boolean: return reading.get<bool>() ? 1 : 0;
         case Json::value_t::number_float: return rounded_real(reading.get<double>());
         default:
-            throw support::Failure("DocumentError", where + " is " + found_text(reading) + ", expected a number");
+            throw support::Failure(support::FailureKind::DocumentError, where + " is " + found_text(reading) + ", expected a number");
     }
 }
 

@@ -102,7 +102,7 @@ void send_counted(Delivery& delivery, const std::string& key, const support::Jso
 const support::Json& row_member(const DiscoveryRow& row, std::string_view macro, std::string_view list_key) {
     const auto found = row.find(macro);
     if (found == row.end())
-        throw support::Failure("ZabbixDelivery", "a row of " + std::string(list_key) + " has no " +
+        throw support::Failure(support::FailureKind::ZabbixDelivery, "a row of " + std::string(list_key) + " has no " +
                                                      std::string(macro) + ": " + support::json_text(row));
     return *found;
 }
@@ -138,7 +138,7 @@ std::string key_parameter(const std::string& name) {
     for (std::size_t i = 0; i < refusals.keys.size() && i < named_refusals; ++i)
         named += (i == 0 ? "" : ", ") + refusals.keys[i];
     const std::size_t more = refusals.keys.size() > named_refusals ? refusals.keys.size() - named_refusals : 0;
-    throw support::Failure("ZabbixRefused",
+    throw support::Failure(support::FailureKind::ZabbixRefused,
                            "Zabbix refused " + std::to_string(refusals.keys.size()) + " value(s) for host \"" + host +
                                "\": " + named + (more ? " and " + std::to_string(more) + " more" : "") +
                                " (Zabbix: \"" + refusals.first_info +
@@ -156,7 +156,7 @@ std::string discovery_document(const std::vector<DiscoveryRow>& rows) {
 
 std::string row_key(const std::string& prefix, const support::Json& name) {
     if (!name.is_string())
-        throw support::Failure("InvalidRowName", "the item key " + prefix + "...] cannot be built: the row name " +
+        throw support::Failure(support::FailureKind::InvalidRowName, "the item key " + prefix + "...] cannot be built: the row name " +
                                                      support::json_text(name) + " is not text");
     return prefix + key_parameter(name.get<std::string>()) + "]";
 }

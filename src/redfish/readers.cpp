@@ -32,15 +32,15 @@ int nesting_depth(const std::string& body) {
 
 support::Json parse_document(const std::string& body, const std::string& where) {
     if (nesting_depth(body) > kMaxNesting)
-        throw support::Failure("InvalidJson",
+        throw support::Failure(support::FailureKind::InvalidJson,
                                where + ": the answer nests deeper than " + std::to_string(kMaxNesting) + " levels");
     try {
         return support::Json::parse(body);
     } catch (const support::Json::parse_error& error) {
-        throw support::Failure("InvalidJson", where + ": the answer is not JSON: " + error.what());
+        throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer is not JSON: " + error.what());
     } catch (const support::Json::exception& error) {
         // A number too large for a double (1e400) is refused as out of range.
-        throw support::Failure("InvalidJson", where + ": the answer holds a number beyond the range of a double: " +
+        throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer holds a number beyond the range of a double: " +
                                                   error.what());
     }
 }

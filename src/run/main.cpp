@@ -18,9 +18,10 @@ namespace {
 // Status 2 when what the run printed cannot be written out.
 int finish(int status) { return support::flush_console() ? status : 2; }
 
-int report_failure(const std::string& kind, const std::string& message) {
+int report_failure(support::FailureKind kind, const std::string& message) {
     support::flush_console();
-    std::fprintf(stderr, "bmc-probe: erro: %s: %s\n", kind.c_str(), message.c_str());
+    const std::string name(support::kind_name(kind));
+    std::fprintf(stderr, "bmc-probe: erro: %s: %s\n", name.c_str(), message.c_str());
     return 1;
 }
 
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     } catch (const support::Failure& failure) {
         return report_failure(failure.kind, failure.what());
     } catch (const std::exception& failure) {
-        return report_failure("Error", failure.what());
+        return report_failure(support::FailureKind::Error, failure.what());
     }
     return finish(0);
 }

@@ -46,7 +46,7 @@ struct Where {
 };
 
 [[noreturn]] void zabbix_failure(const Where& where, const std::string& why) {
-    throw Failure("ZabbixError", "Zabbix server " + where.server + ", key \"" + where.key + "\": " + why);
+    throw Failure(FailureKind::ZabbixError, "Zabbix server " + where.server + ", key \"" + where.key + "\": " + why);
 }
 
 struct SocketCloser {

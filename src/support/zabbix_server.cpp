@@ -28,7 +28,7 @@ const char* const wanted_parameters[] = {"ServerActive", "TLSConnect", "TLSPSKId
 
 using Parameters = std::map<std::string, std::string>;
 
-[[noreturn]] void config_failure(const std::string& message) { throw Failure("ZabbixConfig", message); }
+[[noreturn]] void config_failure(const std::string& message) { throw Failure(FailureKind::ZabbixConfig, message); }
 
 std::string trim(std::string_view text, std::string_view blanks) { return std::string(trimmed(text, blanks)); }
 

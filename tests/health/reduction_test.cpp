@@ -21,7 +21,7 @@ std::string failure_of(const redfish::Documents& documents) {
     try {
         build_snapshot(documents);
     } catch (const support::Failure& failure) {
-        return failure.kind + ": " + failure.what();
+        return std::string(support::kind_name(failure.kind)) + ": " + failure.what();
     }
     return "";
 }

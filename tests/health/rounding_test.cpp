@@ -115,7 +115,7 @@ TEST(RoundedReading, TextArraysAndObjectsFailNamingTheReading) {
             rounded_reading(reading, where);
             ADD_FAILURE() << "no failure for " << reading.dump();
         } catch (const support::Failure& failure) {
-            EXPECT_EQ(failure.kind, "DocumentError");
+            EXPECT_EQ(failure.kind, support::FailureKind::DocumentError);
             EXPECT_EQ(std::string(failure.what()), message);
         }
     }

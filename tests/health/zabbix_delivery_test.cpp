@@ -237,7 +237,7 @@ TEST(ZabbixDelivery, NullFanNameFailsAfterItsDocumentAndTheRowsBefore) {
     const auto delivered = deliver(snapshot, trapper.server());
     EXPECT_FALSE(delivered.status);
     ASSERT_TRUE(delivered.failure);
-    EXPECT_EQ(delivered.failure->kind, "InvalidRowName");
+    EXPECT_EQ(delivered.failure->kind, support::FailureKind::InvalidRowName);
     EXPECT_NE(std::string(delivered.failure->what()).find("readingRPM[...] cannot be built: the row name null"),
               std::string::npos)
         << delivered.failure->what();
@@ -267,7 +267,7 @@ TEST(ZabbixDelivery, ABrokenReplyStopsTheDeliveryThere) {
             trapper.answer_at(call, answer);
             const auto delivered = deliver(snapshot, trapper.server());
             ASSERT_TRUE(delivered.failure) << call;
-            EXPECT_EQ(delivered.failure->kind, "ZabbixError");
+            EXPECT_EQ(delivered.failure->kind, support::FailureKind::ZabbixError);
             EXPECT_FALSE(delivered.status);
             EXPECT_EQ(delivered.out, "");
             EXPECT_EQ(trapper.calls().size(), static_cast<std::size_t>(call));
@@ -310,7 +310,7 @@ TEST(ZabbixDelivery, RefusedFixedItemsOrDocumentsFailAfterEverythingWasSent) {
     EXPECT_EQ(delivered.out, "");
     EXPECT_EQ(trapper.calls().size(), 26u);
     ASSERT_TRUE(delivered.failure);
-    EXPECT_EQ(delivered.failure->kind, "ZabbixRefused");
+    EXPECT_EQ(delivered.failure->kind, support::FailureKind::ZabbixRefused);
     const std::string message = delivered.failure->what();
     EXPECT_NE(message.find("refused 2 value(s) for host \"bmc-01\": discovery_ChassiThermalFan, peakPower ("),
               std::string::npos)

@@ -51,7 +51,7 @@ support::Failure failure_of(const std::function<void()>& work) {
         return failure;
     }
     ADD_FAILURE() << "no failure";
-    return support::Failure("", "");
+    return support::Failure(support::FailureKind::Error, "(no failure: the call returned)");
 }
 
 TEST(Readers, EachReadsItsPathWithTheTokenAndHandsOverTheDocument) {
@@ -131,7 +131,7 @@ TEST(Readers, OkAnswerThatIsNotJsonEndsTheRunNamingTheUrl) {
     auto bmc = kit::start_bmc();
     for (const std::string body : {"", "Unauthorized", "{\"a\": 1", "{\"a\": 1} trailing", "<html></html>"}) {
         const auto failure = failure_of([&] { power_with_body(*bmc, body); });
-        EXPECT_EQ(failure.kind, "InvalidJson") << body;
+        EXPECT_EQ(failure.kind, support::FailureKind::InvalidJson) << body;
         EXPECT_NE(std::string(failure.what()).find("GET https://" + bmc->url_base() + kPower), std::string::npos)
             << failure.what();
     }
@@ -140,7 +140,7 @@ TEST(Readers, OkAnswerThatIsNotJsonEndsTheRunNamingTheUrl) {
 TEST(Readers, OkBodyWithBytesThatAreNotUtf8IsAFailureNamingTheUrl) {
     auto bmc = kit::start_bmc();
     const auto failure = failure_of([&] { power_with_body(*bmc, "{\"Name\": \"PSU \xe9\"}"); });
-    EXPECT_EQ(failure.kind, "InvalidJson");
+    EXPECT_EQ(failure.kind, support::FailureKind::InvalidJson);
     EXPECT_NE(std::string(failure.what()).find(kPower), std::string::npos) << failure.what();
 }
 
@@ -150,7 +150,7 @@ TEST(Readers, DroppedConnectionIsATransportFailureWithCurlsReason) {
     dropped.drop_after = 1000;
     bmc->script("GET", kPower, dropped);
     const auto failure = failure_of([&] { redfish::get_chassisPower(kit::settings_for(*bmc, "u", "SECRETPW"), "t"); });
-    EXPECT_EQ(failure.kind, "TransportError");
+    EXPECT_EQ(failure.kind, support::FailureKind::TransportError);
     const std::string message = failure.what();
     EXPECT_EQ(message, "GET https://" + bmc->url_base() + kPower +
                            ": transfer closed with 3002 bytes remaining to read");
@@ -166,7 +166,7 @@ TEST(Readers, BodyUpTo32MiBIsReceivedAndALargerOneEndsTheRun) {
     EXPECT_EQ(kit::stdout_of([&] { EXPECT_FALSE(redfish::get_chassisPower(kit::settings_for(*bmc), "t")); }),
               "Falha ao obter informações de energia do chassi.\n");
     const auto failure = failure_of([&] { power_with_body(*bmc, "1" + std::string(limit, ' ')); });
-    EXPECT_EQ(failure.kind, "ResponseTooLarge");
+    EXPECT_EQ(failure.kind, support::FailureKind::ResponseTooLarge);
     EXPECT_EQ(std::string(failure.what()),
               "GET https://" + bmc->url_base() + kPower + ": the answer's body is larger than 32 MiB");
 }
@@ -178,9 +178,9 @@ TEST(Readers, NestingUpTo256LevelsIsReadAndDeeperEndsTheRun) {
     EXPECT_TRUE(power_with_body(*bmc, nested(256)));
     EXPECT_TRUE(power_with_body(*bmc, "[\"" + std::string(1000, '[') + "\\\"{{{\"]"));  // brackets inside text
     const auto failure = failure_of([&] { power_with_body(*bmc, nested(257)); });
-    EXPECT_EQ(failure.kind, "InvalidJson");
+    EXPECT_EQ(failure.kind, support::FailureKind::InvalidJson);
     EXPECT_NE(std::string(failure.what()).find(kPower), std::string::npos) << failure.what();
-    EXPECT_EQ(failure_of([&] { redfish::parse_document(std::string(100000, '{'), "here"); }).kind, "InvalidJson");
+    EXPECT_EQ(failure_of([&] { redfish::parse_document(std::string(100000, '{'), "here"); }).kind, support::FailureKind::InvalidJson);
 }
 
 // What the JSON library makes of numbers and words that JSON does not have,
@@ -203,7 +203,7 @@ TEST(Readers, NumbersBeyondTheLibrarysTypes) {
     // Too large for a double, and the non-numbers, are refused.
     for (const std::string body : {"[1e400]", "[-1e400]", "[NaN]", "[Infinity]", "[-Infinity]", "[nan]"}) {
         const auto failure = failure_of([&] { redfish::parse_document(body, where); });
-        EXPECT_EQ(failure.kind, "InvalidJson") << body;
+        EXPECT_EQ(failure.kind, support::FailureKind::InvalidJson) << body;
         EXPECT_EQ(std::string(failure.what()).rfind(where + ": ", 0), 0u) << failure.what();
     }
 }

@@ -237,7 +237,7 @@ TEST(Session, LoginWhoseConnectionDropsEndsTheRunWithoutShowingThePassword) {
         login(kit::settings_for(*bmc, "monitor", "SECRETPW"), printed);
         FAIL() << "no failure";
     } catch (const support::Failure& failure) {
-        EXPECT_EQ(failure.kind, "TransportError");
+        EXPECT_EQ(failure.kind, support::FailureKind::TransportError);
         const std::string message = failure.what();
         EXPECT_NE(message.find("POST https://" + bmc->url_base() + kSessions), std::string::npos) << message;
         EXPECT_NE(message.find("transfer closed"), std::string::npos) << message;

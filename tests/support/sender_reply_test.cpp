@@ -20,7 +20,7 @@ std::string failure_of(const std::string& reply) {
     try {
         support::parse_sender_reply(reply, "zbx:10051", "storageHealth");
     } catch (const support::Failure& failure) {
-        EXPECT_EQ(failure.kind, "ZabbixError");
+        EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError);
         return failure.what();
     }
     return "";

@@ -57,7 +57,7 @@ support::Failure failure_of(const std::function<void()>& call) {
     } catch (const support::Failure& failure) {
         return failure;
     }
-    return support::Failure("", "");
+    return support::Failure(support::FailureKind::Error, "(no failure: the call returned)");
 }
 
 TEST(ZabbixSender, WritesTheReferenceFrameByteForByte) {
@@ -137,7 +137,7 @@ TEST(ZabbixSender, EveryBrokenReplyIsAFailureNamingServerAndKey) {
         support::run_bounded(guard, [&] {
             EXPECT_TRUE(support::send_zabbix(server, "h", "storageHealth", 1).accepted);
             const auto failure = failure_of([&] { support::send_zabbix(server, "h", "storageState", 0); });
-            EXPECT_EQ(failure.kind, "ZabbixError") << reason;
+            EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError) << reason;
             const std::string message = failure.what();
             EXPECT_NE(message.find("127.0.0.1:" + std::to_string(trapper.port())), std::string::npos) << message;
             EXPECT_NE(message.find("\"storageState\""), std::string::npos) << message;
@@ -160,7 +160,7 @@ TEST(ZabbixSender, AServerThatNeverAnswersEndsInTheRunTimeout) {
 TEST(ZabbixSender, AClosedPortIsAFailure) {
     TestTrapper closed(not_listening());
     const auto failure = failure_of([&] { support::send_zabbix(closed.server(), "h", "storageHealth", 1); });
-    EXPECT_EQ(failure.kind, "ZabbixError");
+    EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError);
     EXPECT_NE(std::string(failure.what()).find("cannot connect (127.0.0.1:" + std::to_string(closed.port()) +
                                                ": Connection refused)"),
               std::string::npos)
@@ -232,7 +232,7 @@ TEST(ZabbixSender, WrongPskOrNoTlsOnTheServerFailsTheHandshake) {
         support::run_bounded(guard, [&] {
             const auto failure = failure_of([&] { support::send_zabbix(server, "h", "storageHealth", 1); });
             const std::string message = failure.what();
-            EXPECT_EQ(failure.kind, "ZabbixError") << message;
+            EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError) << message;
             EXPECT_NE(message.find("TLS handshake"), std::string::npos) << message;
             EXPECT_EQ(message.find(server.psk->key_hex), std::string::npos) << message;
         });

@@ -36,7 +36,7 @@ std::string failure_message(const ZabbixServerSources& sources) {
     try {
         support::zabbix_server_from(sources);
     } catch (const support::Failure& failure) {
-        EXPECT_EQ(failure.kind, "ZabbixConfig");
+        EXPECT_EQ(failure.kind, support::FailureKind::ZabbixConfig);
         return failure.what();
     }
     ADD_FAILURE() << "no failure";

@@ -1,0 +1,27 @@
+#include "support/failure.h"
+
+#include <ostream>
+
+namespace support {
+
+std::string_view kind_name(FailureKind kind) {
+    switch (kind) {
+        case FailureKind::MissingSetting: return "MissingSetting";
+        case FailureKind::TransportError: return "TransportError";
+        case FailureKind::UnsafeHeader: return "UnsafeHeader";
+        case FailureKind::ResponseTooLarge: return "ResponseTooLarge";
+        case FailureKind::InvalidJson: return "InvalidJson";
+        case FailureKind::DocumentError: return "DocumentError";
+        case FailureKind::ZabbixConfig: return "ZabbixConfig";
+        case FailureKind::ZabbixError: return "ZabbixError";
+        case FailureKind::ZabbixRefused: return "ZabbixRefused";
+        case FailureKind::ZabbixDelivery: return "ZabbixDelivery";
+        case FailureKind::InvalidRowName: return "InvalidRowName";
+        case FailureKind::Error: return "Error";
+    }
+    return "Error";
+}
+
+std::ostream& operator<<(std::ostream& out, FailureKind kind) { return out << kind_name(kind); }
+
+}  // namespace support
