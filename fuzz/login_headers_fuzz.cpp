@@ -29,9 +29,9 @@ std::string url_part(CURLU* url, CURLUPart part) {
 }
 
 void check_logout_address(const std::string& location) {
-    run::RunSettings settings;
-    settings.url_base = "127.0.0.1:8443";
-    const auto address = redfish::logout_url(settings, location);
+    redfish::BmcAccess bmc_access;
+    bmc_access.url_base = "127.0.0.1:8443";
+    const auto address = redfish::logout_url(bmc_access, location);
     if (!address) return;
     CURLU* url = curl_url();
     if (curl_url_set(url, CURLUPART_URL, address->c_str(), 0) == CURLUE_OK &&

@@ -19,8 +19,8 @@ namespace health {
 namespace {
 
 // Finds one reader's document with the token; no value when refused.
-using DocumentFinder =
-    std::function<std::optional<support::Json>(const redfish::ResourceReader& reader, const std::string& token)>;
+using DocumentFinder = std::function<std::optional<support::Json>(
+    const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader, const std::string& token)>;
 // Text appended to the report of a missing document, chosen once all reads are done.
 using MissingHint = std::function<std::string(const redfish::Documents& documents)>;
 
@@ -36,23 +36,23 @@ bool usable(const std::optional<std::string>& token) {
 // on every failing run piles them up: a failure between login and logout
 // still logs out once before it ends the run. A failure of that attempt is
 // ignored so that the original failure is the one reported.
-void log_out_after_failure(const run::RunSettings& settings, const redfish::RedfishSession& session) {
+void log_out_after_failure(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session) {
     try {
-        redfish::delete_session(settings, *session.token, session.session_uri);
+        redfish::delete_session(bmc, *session.token, session.session_uri);
     } catch (...) {
     }
 }
 
-redfish::Documents read_documents(const run::RunSettings& settings, const redfish::RedfishSession& session,
+redfish::Documents read_documents(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session,
                                   const DocumentFinder& find) {
     redfish::Documents documents;
     try {
         for (const auto& reader : redfish::kResourceReaders)
-            documents.*(reader.held_as) = find(reader, *session.token);
+            documents.*(reader.held_as) = find(bmc, reader, *session.token);
     } catch (const support::TimeoutException&) {
         throw;
     } catch (...) {
-        log_out_after_failure(settings, session);
+        log_out_after_failure(bmc, session);
         throw;
     }
     return documents;
@@ -69,13 +69,14 @@ HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::strin
 
 [[noreturn]] void run_cycle(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server,
                             const DocumentFinder& find, const MissingHint& hint) {
-    const redfish::RedfishSession session = redfish::post_authToken(settings);
+    const redfish::BmcAccess bmc{settings.url_base, settings.user, settings.pwd};
+    const redfish::RedfishSession session = redfish::post_authToken(bmc);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
         support::end_run(1);
     }
-    const redfish::Documents documents = read_documents(settings, session, find);
-    redfish::delete_session(settings, *session.token, session.session_uri);
+    const redfish::Documents documents = read_documents(bmc, session, find);
+    redfish::delete_session(bmc, *session.token, session.session_uri);
 
     const HealthSnapshot snapshot = snapshot_of(documents, hint(documents));
     const std::string& zabbix_host = settings.zabbix_host.value();
@@ -94,8 +95,9 @@ bool moved_away(long status) { return status == 404 || status == 500; }
 void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
     constexpr std::size_t kReaders = std::size(redfish::kResourceReaders);
     std::array<long, kReaders> statuses{};
-    const auto find = [&](const redfish::ResourceReader& reader, const std::string& token) {
-        auto fetched = redfish::fetch_document(settings, reader.path, token);
+    const auto find = [&](const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader,
+                          const std::string& token) {
+        auto fetched = redfish::fetch_document(bmc, reader.path, token);
         statuses[static_cast<std::size_t>(&reader - redfish::kResourceReaders)] = fetched.status;
         if (!fetched.document) support::print_line(reader.failure_line);
         return std::move(fetched.document);
@@ -112,8 +114,9 @@ void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixSer
 
 void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
     std::optional<redfish::Discovery> discovery;
-    const auto find = [&](const redfish::ResourceReader& reader, const std::string& token) {
-        if (!discovery) discovery = redfish::start_discovery(settings, token);
+    const auto find = [&](const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader,
+                          const std::string& token) {
+        if (!discovery) discovery = redfish::start_discovery(bmc, token);
         return redfish::find_document(*discovery, reader);
     };
     run_cycle(settings, zabbix_server, find, [](const redfish::Documents&) { return std::string(); });

@@ -33,7 +33,7 @@ std::optional<std::string> link(const Json* document, std::string_view name) {
 const Json* get(Discovery& discovery, const std::string& path) {
     auto cached = discovery.fetched.find(path);
     if (cached == discovery.fetched.end())
-        cached = discovery.fetched.emplace(path, fetch_document(*discovery.settings, path, discovery.token).document)
+        cached = discovery.fetched.emplace(path, fetch_document(*discovery.access, path, discovery.token).document)
                      .first;
     return cached->second ? &*cached->second : nullptr;
 }
@@ -297,15 +297,15 @@ Json assembled_thermal(const std::vector<Member>& sensors, const std::vector<Mem
             {"Temperatures", sensors_of_type(sensors, "Temperature", "ReadingCelsius")}};
 }
 
-Discovery start_discovery(const run::RunSettings& settings, const std::string& token) {
+Discovery start_discovery(const BmcAccess& access, const std::string& token) {
     Discovery discovery;
-    discovery.settings = &settings;
+    discovery.access = &access;
     discovery.token = token;
     return discovery;
 }
 
 std::optional<Json> find_document(Discovery& discovery, const ResourceReader& reader) {
-    auto fixed = fetch_document(*discovery.settings, reader.path, discovery.token);
+    auto fixed = fetch_document(*discovery.access, reader.path, discovery.token);
     if (fixed.document) return std::move(fixed.document);
     for (const auto& fallback : kFallbacks) {
         if (fallback.held_as != reader.held_as) continue;

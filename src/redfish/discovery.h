@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "redfish/readers.h"
-#include "run/settings.h"
+#include "redfish/access.h"
 #include "support/json.h"
 
 namespace redfish {
@@ -24,13 +24,13 @@ struct Member {
 
 // What one run has fetched while looking, so that no path is asked twice.
 struct Discovery {
-    const run::RunSettings* settings = nullptr;
+    const BmcAccess* access = nullptr;
     std::string token;
     std::map<std::string, std::optional<support::Json>> fetched;                 // path -> document, none unless 200
     std::map<std::string, std::optional<std::vector<Member>>> expanded_members;  // collection path -> members
 };
 
-Discovery start_discovery(const run::RunSettings& settings, const std::string& token);
+Discovery start_discovery(const BmcAccess& access, const std::string& token);
 
 // The reader's document, found as above; prints the reader's failure line and
 // gives no value when no way finds it.

@@ -1,6 +1,6 @@
 #include "redfish/readers.h"
 
-#include "redfish/address.h"
+#include "redfish/access.h"
 #include "redfish/https.h"
 #include "support/console.h"
 #include "support/failure.h"
@@ -45,34 +45,34 @@ support::Json parse_document(const std::string& body, const std::string& where) 
     }
 }
 
-Fetched fetch_document(const run::RunSettings& settings, std::string_view path, const std::string& token) {
-    const std::string url = bmc_url(settings, path);
+Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token) {
+    const std::string url = bmc_url(access, path);
     const auto response = https::request("GET", url, {"X-Auth-Token: " + token});
     if (response.status != 200) return {response.status, std::nullopt};
     return {response.status, parse_document(response.body, "GET " + url)};
 }
 
-std::optional<support::Json> read_resource(const run::RunSettings& settings, const ResourceReader& reader,
+std::optional<support::Json> read_resource(const BmcAccess& access, const ResourceReader& reader,
                                            const std::string& token) {
-    auto fetched = fetch_document(settings, reader.path, token);
+    auto fetched = fetch_document(access, reader.path, token);
     if (!fetched.document) support::print_line(reader.failure_line);
     return std::move(fetched.document);
 }
 
-std::optional<support::Json> get_storage(const run::RunSettings& settings, const std::string& token) {
-    return read_resource(settings, kResourceReaders[0], token);
+std::optional<support::Json> get_storage(const BmcAccess& access, const std::string& token) {
+    return read_resource(access, kResourceReaders[0], token);
 }
-std::optional<support::Json> get_chassisPower(const run::RunSettings& settings, const std::string& token) {
-    return read_resource(settings, kResourceReaders[1], token);
+std::optional<support::Json> get_chassisPower(const BmcAccess& access, const std::string& token) {
+    return read_resource(access, kResourceReaders[1], token);
 }
-std::optional<support::Json> get_chassisThermal(const run::RunSettings& settings, const std::string& token) {
-    return read_resource(settings, kResourceReaders[2], token);
+std::optional<support::Json> get_chassisThermal(const BmcAccess& access, const std::string& token) {
+    return read_resource(access, kResourceReaders[2], token);
 }
-std::optional<support::Json> get_chassisTotalPower(const run::RunSettings& settings, const std::string& token) {
-    return read_resource(settings, kResourceReaders[3], token);
+std::optional<support::Json> get_chassisTotalPower(const BmcAccess& access, const std::string& token) {
+    return read_resource(access, kResourceReaders[3], token);
 }
-std::optional<support::Json> get_chassisPeakPower(const run::RunSettings& settings, const std::string& token) {
-    return read_resource(settings, kResourceReaders[4], token);
+std::optional<support::Json> get_chassisPeakPower(const BmcAccess& access, const std::string& token) {
+    return read_resource(access, kResourceReaders[4], token);
 }
 
 }  // namespace redfish

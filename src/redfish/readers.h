@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "run/settings.h"
+#include "redfish/access.h"
 #include "support/json.h"
 
 namespace redfish {
@@ -47,19 +47,19 @@ struct Fetched {
     long status = 0;
     std::optional<support::Json> document;
 };
-Fetched fetch_document(const run::RunSettings& settings, std::string_view path, const std::string& token);
+Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token);
 
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.
-std::optional<support::Json> read_resource(const run::RunSettings& settings, const ResourceReader& reader,
+std::optional<support::Json> read_resource(const BmcAccess& access, const ResourceReader& reader,
                                            const std::string& token);
 
-std::optional<support::Json> get_storage(const run::RunSettings& settings, const std::string& token);
-std::optional<support::Json> get_chassisPower(const run::RunSettings& settings, const std::string& token);
-std::optional<support::Json> get_chassisThermal(const run::RunSettings& settings, const std::string& token);
-std::optional<support::Json> get_chassisTotalPower(const run::RunSettings& settings, const std::string& token);
-std::optional<support::Json> get_chassisPeakPower(const run::RunSettings& settings, const std::string& token);
+std::optional<support::Json> get_storage(const BmcAccess& access, const std::string& token);
+std::optional<support::Json> get_chassisPower(const BmcAccess& access, const std::string& token);
+std::optional<support::Json> get_chassisThermal(const BmcAccess& access, const std::string& token);
+std::optional<support::Json> get_chassisTotalPower(const BmcAccess& access, const std::string& token);
+std::optional<support::Json> get_chassisPeakPower(const BmcAccess& access, const std::string& token);
 
 // Parses a body as a document; where names the request for the error report.
 support::Json parse_document(const std::string& body, const std::string& where);

@@ -1,6 +1,6 @@
 #include "redfish/session.h"
 
-#include "redfish/address.h"
+#include "redfish/access.h"
 #include "redfish/https.h"
 #include "support/console.h"
 #include "support/failure.h"
@@ -10,18 +10,18 @@
 namespace redfish {
 namespace {
 
-std::string login_body(const run::RunSettings& settings) {
+std::string login_body(const BmcAccess& access) {
     support::Json body = support::Json::object();
-    body["UserName"] = settings.user;
-    body["Password"] = settings.pwd;
+    body["UserName"] = access.user;
+    body["Password"] = access.pwd;
     return body.dump(-1, ' ', false, support::Json::error_handler_t::replace);
 }
 
 }  // namespace
 
-RedfishSession post_authToken(const run::RunSettings& settings) {
-    const auto response = https::request("POST", bmc_url(settings, kSessionsPath),
-                                         {"Content-Type: application/json"}, login_body(settings));
+RedfishSession post_authToken(const BmcAccess& access) {
+    const auto response = https::request("POST", bmc_url(access, kSessionsPath),
+                                         {"Content-Type: application/json"}, login_body(access));
     if (response.status != 201) {
         support::print_line("Falha ao obter o token de autenticação.");
         return {};
@@ -38,18 +38,18 @@ std::string session_path(const std::string& location) {
     return rest.front() == '?' ? "/" + rest : rest;
 }
 
-std::optional<std::string> logout_url(const run::RunSettings& settings, const std::string& location) {
+std::optional<std::string> logout_url(const BmcAccess& access, const std::string& location) {
     const std::string path = session_path(location);
     // Appended to url_base, anything but a path could change the host the
     // token goes to ("@elsewhere/...", ".example.com/...").
     if (path.empty() || path.front() != '/') return std::nullopt;
-    return bmc_url(settings, path);
+    return bmc_url(access, path);
 }
 
-void delete_session(const run::RunSettings& settings, const std::string& token,
+void delete_session(const BmcAccess& access, const std::string& token,
                     const std::optional<std::string>& session_uri) {
     if (!session_uri) return;  // nothing names the session to close
-    const auto url = logout_url(settings, *session_uri);
+    const auto url = logout_url(access, *session_uri);
     if (!url) {
         support::print_line("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC");
         return;

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "run/settings.h"
+#include "redfish/access.h"
 
 namespace redfish {
 
@@ -15,11 +15,11 @@ struct RedfishSession {
 inline constexpr std::string_view kSessionsPath = "/redfish/v1/SessionService/Sessions";
 
 // POSTs user and pwd; a session with neither member unless answered 201.
-RedfishSession post_authToken(const run::RunSettings& settings);
+RedfishSession post_authToken(const BmcAccess& access);
 
 // DELETEs the session and prints how that went; never fails the run itself,
 // except by running out of time.
-void delete_session(const run::RunSettings& settings, const std::string& token,
+void delete_session(const BmcAccess& access, const std::string& token,
                     const std::optional<std::string>& session_uri);
 
 // The path (and query) a "Location" value names: itself when it is a path,
@@ -28,6 +28,6 @@ std::string session_path(const std::string& location);
 
 // Where the logout goes for a "Location" value: url_base with its session
 // path; no value when that is not a path, which could name another host.
-std::optional<std::string> logout_url(const run::RunSettings& settings, const std::string& location);
+std::optional<std::string> logout_url(const BmcAccess& access, const std::string& location);
 
 }  // namespace redfish

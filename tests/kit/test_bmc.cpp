@@ -29,15 +29,8 @@ std::unique_ptr<bmc_sim::TestBmc> start_bmc(bmc_sim::Options options) {
     return bmc;
 }
 
-run::RunSettings settings_for(const bmc_sim::TestBmc& bmc, const std::string& user, const std::string& pwd) {
-    run::RunSettings settings;
-    settings.mode = "discoveryOpenBMC";
-    settings.host = "bmc";
-    settings.url_base = bmc.url_base();
-    settings.user = user;
-    settings.pwd = pwd;
-    settings.zabbix_host = "zbx";
-    return settings;
+redfish::BmcAccess access_for(const bmc_sim::TestBmc& bmc, const std::string& user, const std::string& pwd) {
+    return {bmc.url_base(), user, pwd};
 }
 
 }  // namespace kit

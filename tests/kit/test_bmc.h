@@ -1,13 +1,13 @@
 #pragma once
 // The simulated BMC for in-process tests: one started per test on an
-// ephemeral port, serving a scenario of tests/testdata, and the run settings
-// that point the Redfish client at it.
+// ephemeral port, serving a scenario of tests/testdata, and the access record
+// that points the Redfish client at it.
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "bmc-sim/test_bmc.h"
-#include "run/settings.h"
+#include "redfish/access.h"
 
 namespace kit {
 
@@ -22,7 +22,7 @@ bmc_sim::Options bmc_options(const std::string& scenario = "a_healthy");
 // Started; stops when destroyed.
 std::unique_ptr<bmc_sim::TestBmc> start_bmc(bmc_sim::Options options = bmc_options());
 
-run::RunSettings settings_for(const bmc_sim::TestBmc& bmc, const std::string& user = "monitor",
+redfish::BmcAccess access_for(const bmc_sim::TestBmc& bmc, const std::string& user = "monitor",
                               const std::string& pwd = "0penBmc!");
 
 }  // namespace kit

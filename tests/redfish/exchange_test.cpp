@@ -17,24 +17,24 @@ namespace {
 
 using namespace std::chrono_literals;
 
-using Reader = std::optional<support::Json> (*)(const run::RunSettings&, const std::string&);
+using Reader = std::optional<support::Json> (*)(const redfish::BmcAccess&, const std::string&);
 const Reader kCycleOrder[] = {redfish::get_storage, redfish::get_chassisPower, redfish::get_chassisThermal,
                               redfish::get_chassisTotalPower, redfish::get_chassisPeakPower};
 
 // Login, five reads and logout, as the collection cycle makes them.
-std::vector<std::optional<support::Json>> exchange(const run::RunSettings& settings) {
+std::vector<std::optional<support::Json>> exchange(const redfish::BmcAccess& bmc_access) {
     std::vector<std::optional<support::Json>> documents;
-    const auto session = redfish::post_authToken(settings);
+    const auto session = redfish::post_authToken(bmc_access);
     if (!session.token) return documents;
-    for (const Reader read : kCycleOrder) documents.push_back(read(settings, *session.token));
-    redfish::delete_session(settings, *session.token, session.session_uri);
+    for (const Reader read : kCycleOrder) documents.push_back(read(bmc_access, *session.token));
+    redfish::delete_session(bmc_access, *session.token, session.session_uri);
     return documents;
 }
 
 TEST(Exchange, ARunIsSevenRequestsOverOneTlsConnectionWithOneToken) {
     auto bmc = kit::start_bmc();
     std::vector<std::optional<support::Json>> documents;
-    EXPECT_EQ(kit::stdout_of([&] { documents = exchange(kit::settings_for(*bmc)); }),
+    EXPECT_EQ(kit::stdout_of([&] { documents = exchange(kit::access_for(*bmc)); }),
               "Sessão encerrada com sucesso.\n");
     ASSERT_EQ(documents.size(), 5u);
     const auto power = documents[1];
@@ -72,7 +72,7 @@ TEST(Exchange, ARefusedReadDoesNotStopTheOthers) {
     options.scenario.resources[2].status = 404;  // Thermal
     auto bmc = kit::start_bmc(std::move(options));
     std::vector<std::optional<support::Json>> documents;
-    EXPECT_EQ(kit::stdout_of([&] { documents = exchange(kit::settings_for(*bmc)); }),
+    EXPECT_EQ(kit::stdout_of([&] { documents = exchange(kit::access_for(*bmc)); }),
               "Falha ao obter informações térmicas do chassi.\nSessão encerrada com sucesso.\n");
     ASSERT_EQ(documents.size(), 5u);
     EXPECT_FALSE(documents[2]);
@@ -91,8 +91,8 @@ TEST(Exchange, SlowLoginOrLogoutIsCutOffByTheRunTimeBound) {
     slow.delay = 5s;
     slow_logout->script("DELETE", "/redfish/v1/SessionService/Sessions/s1", slow);
     const std::vector<std::function<void()>> requests = {
-        [&] { redfish::post_authToken(kit::settings_for(*slow_login)); },
-        [&] { redfish::delete_session(kit::settings_for(*slow_logout), "t", "/redfish/v1/SessionService/Sessions/s1"); },
+        [&] { redfish::post_authToken(kit::access_for(*slow_login)); },
+        [&] { redfish::delete_session(kit::access_for(*slow_logout), "t", "/redfish/v1/SessionService/Sessions/s1"); },
     };
     for (const auto& request : requests) {
         auto guard = support::runtime_limiter(300ms);

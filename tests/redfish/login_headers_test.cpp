@@ -7,10 +7,10 @@
 
 namespace {
 
-run::RunSettings bmc_at(const std::string& url_base) {
-    run::RunSettings settings;
-    settings.url_base = url_base;
-    return settings;
+redfish::BmcAccess bmc_at(const std::string& url_base) {
+    redfish::BmcAccess bmc_access;
+    bmc_access.url_base = url_base;
+    return bmc_access;
 }
 
 TEST(LoginHeaders, LinesAreTrimmedAndANewStatusLineStartsAfresh) {
@@ -27,15 +27,15 @@ TEST(LoginHeaders, LinesAreTrimmedAndANewStatusLineStartsAfresh) {
 }
 
 TEST(LoginHeaders, LogoutGoesOnlyToTheBmcItself) {
-    const auto settings = bmc_at("10.0.0.21");
-    EXPECT_EQ(redfish::logout_url(settings, "/redfish/v1/SessionService/Sessions/a"),
+    const auto bmc_access = bmc_at("10.0.0.21");
+    EXPECT_EQ(redfish::logout_url(bmc_access, "/redfish/v1/SessionService/Sessions/a"),
               "https://10.0.0.21/redfish/v1/SessionService/Sessions/a");
-    EXPECT_EQ(redfish::logout_url(settings, "https://198.51.100.7:8443/redfish/v1/SessionService/Sessions/a"),
+    EXPECT_EQ(redfish::logout_url(bmc_access, "https://198.51.100.7:8443/redfish/v1/SessionService/Sessions/a"),
               "https://10.0.0.21/redfish/v1/SessionService/Sessions/a");
     // Joined to url_base, these would name another host (user info, a longer
     // host name) or no path at all.
     for (const char* location : {"@198.51.100.7/redfish/v1/SessionService/Sessions/a", ".example.com/x", "a", ""})
-        EXPECT_EQ(redfish::logout_url(settings, location), std::nullopt) << location;
+        EXPECT_EQ(redfish::logout_url(bmc_access, location), std::nullopt) << location;
 }
 
 TEST(LoginHeaders, ControlCharactersMakeAValueUnsendable) {

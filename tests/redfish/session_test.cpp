@@ -24,21 +24,21 @@ const std::string kSessions = "/redfish/v1/SessionService/Sessions";
 const std::string kLoginFailed = "Falha ao obter o token de autenticação.\n";
 const std::string kLoggedOut = "Sessão encerrada com sucesso.\n";
 
-redfish::RedfishSession login(const run::RunSettings& settings, std::string& printed) {
+redfish::RedfishSession login(const redfish::BmcAccess& bmc_access, std::string& printed) {
     redfish::RedfishSession session;
-    printed = kit::stdout_of([&] { session = redfish::post_authToken(settings); });
+    printed = kit::stdout_of([&] { session = redfish::post_authToken(bmc_access); });
     return session;
 }
 
-std::string logout(const run::RunSettings& settings, const std::string& token,
+std::string logout(const redfish::BmcAccess& bmc_access, const std::string& token,
                    const std::optional<std::string>& session_uri) {
-    return kit::stdout_of([&] { redfish::delete_session(settings, token, session_uri); });
+    return kit::stdout_of([&] { redfish::delete_session(bmc_access, token, session_uri); });
 }
 
 TEST(Session, LoginGoesToUrlBaseWithItsPortAndYieldsTokenAndLocation) {
     auto bmc = kit::start_bmc();
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc), printed);
+    const auto session = login(kit::access_for(*bmc), printed);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(session.token, bmc->last_token());
     EXPECT_EQ(session.session_uri, bmc->last_session_path());
@@ -51,11 +51,11 @@ TEST(Session, LoginGoesToUrlBaseWithItsPortAndYieldsTokenAndLocation) {
 
 TEST(Session, TrailingSlashInUrlBaseDoublesTheSlashOfThePath) {
     auto bmc = kit::start_bmc();
-    auto settings = kit::settings_for(*bmc);
-    settings.url_base += "/";
+    auto bmc_access = kit::access_for(*bmc);
+    bmc_access.url_base += "/";
     std::string printed;
-    login(settings, printed);
-    logout(settings, "t", kSessions + "/abc");
+    login(bmc_access, printed);
+    logout(bmc_access, "t", kSessions + "/abc");
     const auto requests = bmc->requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].target, "/" + kSessions);
@@ -69,7 +69,7 @@ TEST(Session, LoginAnsweredWithAnythingButCreatedFails) {
                     reply(status, {{"X-Auth-Token", "Xq3hT0bLr7Wm2KfV9sNd"}, {"Location", kSessions + "/k7GvQ2pZ0t"}},
                           "{\"Id\": \"k7GvQ2pZ0t\"}"));
         std::string printed;
-        const auto session = login(kit::settings_for(*bmc), printed);
+        const auto session = login(kit::access_for(*bmc), printed);
         EXPECT_EQ(printed, kLoginFailed) << status;
         EXPECT_FALSE(session.token) << status;
         EXPECT_FALSE(session.session_uri) << status;
@@ -81,7 +81,7 @@ TEST(Session, WrongCredentialsAreRefusedByTheBmc) {
     options.password = "right";
     auto bmc = kit::start_bmc(std::move(options));
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc, "monitor", "wrong"), printed);
+    const auto session = login(kit::access_for(*bmc, "monitor", "wrong"), printed);
     EXPECT_EQ(printed, kLoginFailed);
     EXPECT_FALSE(session.token);
 }
@@ -90,7 +90,7 @@ TEST(Session, HeaderNamesOfTheLoginAnswerMatchInAnyLetterCase) {
     auto bmc = kit::start_bmc();
     bmc->script("POST", kSessions, reply(201, {{"x-auth-token", "abc123"}, {"LOCATION", kSessions + "/s1"}}));
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc), printed);
+    const auto session = login(kit::access_for(*bmc), printed);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(session.token, "abc123");
     EXPECT_EQ(session.session_uri, kSessions + "/s1");
@@ -100,13 +100,13 @@ TEST(Session, AMissingHeaderLeavesOnlyItsOwnMemberEmpty) {
     auto bmc = kit::start_bmc();
     bmc->script("POST", kSessions, reply(201, {{"X-Auth-Token", "only-token"}}));
     std::string printed;
-    auto session = login(kit::settings_for(*bmc), printed);
+    auto session = login(kit::access_for(*bmc), printed);
     EXPECT_EQ(printed, "");
     EXPECT_EQ(session.token, "only-token");
     EXPECT_FALSE(session.session_uri);
 
     bmc->script("POST", kSessions, reply(201, {{"Location", kSessions + "/s2"}}));
-    session = login(kit::settings_for(*bmc), printed);
+    session = login(kit::access_for(*bmc), printed);
     EXPECT_EQ(printed, "");
     EXPECT_FALSE(session.token);
     EXPECT_EQ(session.session_uri, kSessions + "/s2");
@@ -120,7 +120,7 @@ TEST(Session, CredentialsArriveUnchangedAsAJsonObjectOfTwoMembers) {
     options.password = pwd;
     auto bmc = kit::start_bmc(std::move(options));
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc, user, pwd), printed);
+    const auto session = login(kit::access_for(*bmc, user, pwd), printed);
     EXPECT_TRUE(session.token);  // the BMC compared both and accepted them
     const auto request = bmc->requests().at(0);
     EXPECT_EQ(request.header("Content-Type"), "application/json");
@@ -138,41 +138,41 @@ TEST(Session, CredentialsArriveUnchangedAsAJsonObjectOfTwoMembers) {
 TEST(Session, LogoutOfTheLiveSessionSucceeds) {
     auto bmc = kit::start_bmc();
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc), printed);
+    const auto session = login(kit::access_for(*bmc), printed);
     ASSERT_TRUE(session.token && session.session_uri);
-    EXPECT_EQ(logout(kit::settings_for(*bmc), *session.token, session.session_uri), kLoggedOut);
+    EXPECT_EQ(logout(kit::access_for(*bmc), *session.token, session.session_uri), kLoggedOut);
     const auto deleted = bmc->requests().at(1);
     EXPECT_EQ(deleted.method, "DELETE");
     EXPECT_EQ(deleted.target, *session.session_uri);
     EXPECT_EQ(deleted.header("X-Auth-Token"), *session.token);
     EXPECT_EQ(deleted.body, "");
     // The session is gone: the same logout again is refused at authentication.
-    EXPECT_EQ(logout(kit::settings_for(*bmc), *session.token, session.session_uri),
+    EXPECT_EQ(logout(kit::access_for(*bmc), *session.token, session.session_uri),
               "Falha ao encerrar sessão: 401\nUnauthorized\n");
 }
 
 TEST(Session, LogoutAnsweredNoContentPrintsOnlyTheSuccessLine) {
     auto bmc = kit::start_bmc();
     bmc->script("DELETE", kSessions + "/s1", reply(204));
-    EXPECT_EQ(logout(kit::settings_for(*bmc), "t", kSessions + "/s1"), kLoggedOut);
+    EXPECT_EQ(logout(kit::access_for(*bmc), "t", kSessions + "/s1"), kLoggedOut);
 }
 
 TEST(Session, RefusedLogoutPrintsTheStatusAndThenTheBody) {
     auto bmc = kit::start_bmc();
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc), printed);
+    const auto session = login(kit::access_for(*bmc), printed);
     ASSERT_TRUE(session.token);
-    EXPECT_EQ(logout(kit::settings_for(*bmc), *session.token, kSessions + "/Zz9Zz9Zz9Z"),
+    EXPECT_EQ(logout(kit::access_for(*bmc), *session.token, kSessions + "/Zz9Zz9Zz9Z"),
               "Falha ao encerrar sessão: 404\n" + bmc_sim::bodies::resource_not_found("Session", "Zz9Zz9Zz9Z") + "\n");
 
     bmc->script("DELETE", kSessions + "/empty", reply(500));
-    EXPECT_EQ(logout(kit::settings_for(*bmc), "t", kSessions + "/empty"), "Falha ao encerrar sessão: 500\n\n");
+    EXPECT_EQ(logout(kit::access_for(*bmc), "t", kSessions + "/empty"), "Falha ao encerrar sessão: 500\n\n");
 }
 
 TEST(Session, RefusedLogoutBodyThatIsNotUtf8IsPrintedWithReplacementCharacters) {
     auto bmc = kit::start_bmc();
     bmc->script("DELETE", kSessions + "/s1", reply(500, {{"Content-Type", "text/plain"}}, "erro \xff\xfe fim \xc3"));
-    EXPECT_EQ(logout(kit::settings_for(*bmc), "t", kSessions + "/s1"),
+    EXPECT_EQ(logout(kit::access_for(*bmc), "t", kSessions + "/s1"),
               "Falha ao encerrar sessão: 500\nerro \xEF\xBF\xBD\xEF\xBF\xBD fim \xEF\xBF\xBD\n");
 }
 
@@ -183,9 +183,9 @@ TEST(Session, LocationThatIsAFullUrlSendsOnlyItsPathToUrlBase) {
     bmc->script("POST", kSessions, reply(201, {{"X-Auth-Token", "Xq3hT0bLr7Wm2KfV9sNd"}, {"Location", full_url}}));
     bmc->script("DELETE", kSessions + "/k7GvQ2pZ0t", reply(200, {}, bmc_sim::bodies::success()));
     std::string printed;
-    const auto session = login(kit::settings_for(*bmc), printed);
+    const auto session = login(kit::access_for(*bmc), printed);
     EXPECT_EQ(session.session_uri, full_url);  // handed on unchanged
-    EXPECT_EQ(logout(kit::settings_for(*bmc), *session.token, session.session_uri), kLoggedOut);
+    EXPECT_EQ(logout(kit::access_for(*bmc), *session.token, session.session_uri), kLoggedOut);
     const auto requests = bmc->requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].target, kSessions + "/k7GvQ2pZ0t");
@@ -208,22 +208,22 @@ TEST(Session, SessionPathOfALocationValue) {
 
 TEST(Session, WithoutSessionUriTheLogoutSendsAndPrintsNothing) {
     auto bmc = kit::start_bmc();
-    EXPECT_EQ(logout(kit::settings_for(*bmc), "t", std::nullopt), "");
+    EXPECT_EQ(logout(kit::access_for(*bmc), "t", std::nullopt), "");
     EXPECT_TRUE(bmc->requests().empty());
 }
 
 TEST(Session, LogoutWhoseConnectionFailsPrintsOneFailureLineAndReturns) {
     auto bmc = kit::start_bmc();
     bmc->script("DELETE", kSessions + "/s1", dropping_after(10, reply(200, {}, std::string(100, 'x'))));
-    const auto dropped = logout(kit::settings_for(*bmc), "t", kSessions + "/s1");
+    const auto dropped = logout(kit::access_for(*bmc), "t", kSessions + "/s1");
     EXPECT_EQ(dropped.rfind("Falha ao encerrar sessão: DELETE https://" + bmc->url_base() + kSessions + "/s1: ", 0), 0u)
         << dropped;
     EXPECT_NE(dropped.find("transfer closed with 90 bytes remaining"), std::string::npos) << dropped;
     EXPECT_EQ(std::count(dropped.begin(), dropped.end(), '\n'), 1) << dropped;
 
-    const auto settings = kit::settings_for(*bmc);
+    const auto bmc_access = kit::access_for(*bmc);
     bmc->stop();
-    const auto refused = logout(settings, "t", kSessions + "/s1");
+    const auto refused = logout(bmc_access, "t", kSessions + "/s1");
     EXPECT_EQ(refused.rfind("Falha ao encerrar sessão: DELETE ", 0), 0u) << refused;
     EXPECT_NE(refused.find("Couldn't connect"), std::string::npos) << refused;
     EXPECT_EQ(std::count(refused.begin(), refused.end(), '\n'), 1) << refused;
@@ -234,7 +234,7 @@ TEST(Session, LoginWhoseConnectionDropsEndsTheRunWithoutShowingThePassword) {
     bmc->script("POST", kSessions, dropping_after(3, reply(201, {{"X-Auth-Token", "t"}}, std::string(100, 'x'))));
     try {
         std::string printed;
-        login(kit::settings_for(*bmc, "monitor", "SECRETPW"), printed);
+        login(kit::access_for(*bmc, "monitor", "SECRETPW"), printed);
         FAIL() << "no failure";
     } catch (const support::Failure& failure) {
         EXPECT_EQ(failure.kind, support::FailureKind::TransportError);

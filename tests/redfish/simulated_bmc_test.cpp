@@ -35,7 +35,7 @@ TEST(SimulatedBmc, BodiesAreTheBytesBmcwebSends) {
 
 TEST(SimulatedBmc, TokensAndSessionIdsLookLikeBmcwebs) {
     auto bmc = kit::start_bmc();
-    kit::stdout_of([&] { redfish::post_authToken(kit::settings_for(*bmc)); });
+    kit::stdout_of([&] { redfish::post_authToken(kit::access_for(*bmc)); });
     const auto token = bmc->last_token();
     const auto path = bmc->last_session_path();
     const auto alphanumeric = [](const std::string& text) {
@@ -99,17 +99,17 @@ TEST(SimulatedBmc, StandaloneBinaryServesAWholeRunUntilTerminated) {
         terminate(program);
         FAIL() << "first line: " << line;
     }
-    run::RunSettings settings;
-    settings.url_base = line.substr(std::string("listening ").size());
-    settings.user = "monitor";
-    settings.pwd = "x";
+    redfish::BmcAccess bmc_access;
+    bmc_access.url_base = line.substr(std::string("listening ").size());
+    bmc_access.user = "monitor";
+    bmc_access.pwd = "x";
     std::vector<std::optional<support::Json>> documents;
     const auto printed = kit::stdout_of([&] {
-        const auto session = redfish::post_authToken(settings);
+        const auto session = redfish::post_authToken(bmc_access);
         ASSERT_TRUE(session.token);
         for (const auto& reader : redfish::kResourceReaders)
-            documents.push_back(redfish::read_resource(settings, reader, *session.token));
-        redfish::delete_session(settings, *session.token, session.session_uri);
+            documents.push_back(redfish::read_resource(bmc_access, reader, *session.token));
+        redfish::delete_session(bmc_access, *session.token, session.session_uri);
     });
     EXPECT_EQ(printed, "Sessão encerrada com sucesso.\n");
     EXPECT_EQ(documents.size(), 5u);
