@@ -3,6 +3,7 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+pkg_check_modules(YAMLCPP REQUIRED IMPORTED_TARGET yaml-cpp)
 
 # The probe with a short run-time bound, for the end-to-end timeout tests.
 add_executable(bmc-probe-short-limit src/run/main.cpp)
@@ -24,7 +25,7 @@ endif()
 file(GLOB kit_sources CONFIGURE_DEPENDS tests/kit/*.cpp)
 add_library(test_kit STATIC ${kit_sources})
 target_include_directories(test_kit PUBLIC ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(test_kit PUBLIC GTest::gtest nlohmann_json::nlohmann_json OpenSSL::SSL OpenSSL::Crypto)
+target_link_libraries(test_kit PUBLIC GTest::gtest nlohmann_json::nlohmann_json OpenSSL::SSL OpenSSL::Crypto PkgConfig::YAMLCPP)
 if(TARGET bmc_sim_lib)
   target_link_libraries(test_kit PUBLIC bmc_sim_lib)
 endif()

@@ -1,9 +1,9 @@
 #include "health/console_report.h"
 
-#include <span>
 #include <string_view>
 #include <vector>
 
+#include "health/items.h"
 #include "run/constants.h"
 #include "support/console.h"
 #include "support/run_end.h"
@@ -13,101 +13,6 @@ namespace health {
 namespace {
 
 using support::Json;
-
-// A line of a snapshot field.
-struct FieldLine {
-    std::string_view label;
-    Json HealthSnapshot::*field;
-    std::string_view suffix;
-};
-
-// A line of one discovery row's entry, read by its macro.
-struct RowLine {
-    std::string_view label;
-    std::string_view macro;
-    std::string_view suffix;
-};
-
-// A section lists either snapshot fields or the rows of one discovery list.
-struct Section {
-    std::string_view banner;
-    std::span<const FieldLine> fields;
-    std::vector<DiscoveryRow> HealthSnapshot::*rows;
-    std::span<const RowLine> row_lines;
-};
-
-constexpr FieldLine kStorageLines[] = {
-    {"Nome do Storage: ", &HealthSnapshot::storageName, ""},
-    {"Estado do Storage: ", &HealthSnapshot::storageHealth, ""},
-    {"Estado do Storage Rollup: ", &HealthSnapshot::storageHealthRollup, ""},
-    {"Estado do Storage State: ", &HealthSnapshot::storageState, ""},
-};
-
-constexpr FieldLine kPowerControlLines[] = {
-    {"Nome do Power Control: ", &HealthSnapshot::PowerControlName, ""},
-    {"Potência Consumida (Watts): ", &HealthSnapshot::PowerControlConsumedWatts, ""},
-    {"Estado do Power Control Health: ", &HealthSnapshot::PowerControlHealth, ""},
-    {"Estado do Power Control State: ", &HealthSnapshot::PowerControlState, ""},
-};
-
-// The state line of each row ends with an extra line feed: an empty line
-// after every row.
-constexpr RowLine kVoltageLines[] = {
-    {"Nome da Fonte: ", "{#VOLTAGE_NAME}", ""},
-    {"Voltagem: ", "{#READING_VOLTS}", " V"},
-    {"Estado da Fonte Health: ", "{#VOLTAGE_HEALTH}", ""},
-    {"Estado da Fonte State: ", "{#VOLTAGE_STATE}", "\n"},
-};
-
-constexpr RowLine kFanLines[] = {
-    {"Nome do Fan: ", "{#FAN_NAME}", ""},
-    {"Velocidade: ", "{#READING_RPM}", " RPM"},
-    {"Estado do Fan Health: ", "{#FAN_HEALTH}", ""},
-    {"Estado do Fan State: ", "{#FAN_STATE}", "\n"},
-};
-
-constexpr RowLine kTempLines[] = {
-    {"Nome do Sensor: ", "{#TEMP_NAME}", ""},
-    {"Temperatura: ", "{#READING_CELSIUS}", " °C"},
-    {"Estado da Temperatura Health: ", "{#TEMP_HEALTH}", ""},
-    {"Estado da Temperatura State: ", "{#TEMP_STATE}", "\n"},
-};
-
-constexpr FieldLine kTotalPowerLines[] = {
-    {"Potência Total (Watts): ", &HealthSnapshot::totalPower, " W"},
-    {"Potência Máxima (Watts): ", &HealthSnapshot::totalPowerMax, " W"},
-    {"Potência Mínima (Watts): ", &HealthSnapshot::totalPowerMin, " W"},
-    {"Estado da Potência Total Health: ", &HealthSnapshot::totalPowerStatus, ""},
-    {"Estado da Potência Total State: ", &HealthSnapshot::totalPowerState, ""},
-    {"Limite Inferior Crítico: ", &HealthSnapshot::totalPowerThresholdLowerCritical, " W"},
-    {"Limite Superior Crítico: ", &HealthSnapshot::totalPowerThresholdUpperCritical, " W"},
-};
-
-constexpr FieldLine kPeakPowerLines[] = {
-    {"Potência de Pico (Watts): ", &HealthSnapshot::peakPower, " W"},
-    {"Estado da Potência de Pico Health: ", &HealthSnapshot::peakPowerStatus, ""},
-    {"Estado da Potência de Pico State: ", &HealthSnapshot::peakPowerState, ""},
-    {"Limite Inferior de Cautela: ", &HealthSnapshot::peakPowerThresholdLowerCaution, " W"},
-    {"Limite Superior de Cautela: ", &HealthSnapshot::peakPowerThresholdUpperCaution, " W"},
-    {"Limite Inferior Crítico: ", &HealthSnapshot::peakPowerThresholdLowerCritical, " W"},
-    {"Limite Superior Crítico: ", &HealthSnapshot::peakPowerThresholdUpperCritical, " W"},
-};
-
-constexpr Section kSections[] = {
-    {"  ...================================ Storage ================================...", kStorageLines, nullptr, {}},
-    {"  ...============================ Chassi Power Control ===========================...", kPowerControlLines,
-     nullptr, {}},
-    {"  ...============================ Chassi Power Voltage ===========================...", {},
-     &HealthSnapshot::discoveryChassiPower, kVoltageLines},
-    {"  ...============================ Chassi Thermal Fan ===========================...", {},
-     &HealthSnapshot::discoveryChassiThermalFan, kFanLines},
-    {"  ...============================ Chassi Thermal Temp ===========================...", {},
-     &HealthSnapshot::discoveryChassiThermalTemp, kTempLines},
-    {"  ...============================ Chassi Total Power ===========================...", kTotalPowerLines,
-     nullptr, {}},
-    {"  ...============================ Chassi Peak Power ===========================...", kPeakPowerLines,
-     nullptr, {}},
-};
 
 void append_line(std::string& out, std::string_view text) {
     out += text;
@@ -132,13 +37,27 @@ void append_banner(std::string& out, std::string_view banner) {
     out += '\n';
 }
 
-void append_section(std::string& out, const Section& section, const HealthSnapshot& snapshot) {
-    append_banner(out, section.banner);
-    for (const auto& line : section.fields) append_value_line(out, line.label, snapshot.*(line.field), line.suffix);
-    if (section.rows == nullptr) return;
-    for (const auto& row : snapshot.*(section.rows))
-        for (const auto& line : section.row_lines)
-            append_value_line(out, line.label, row.at(std::string(line.macro)), line.suffix);
+// The fields of a group of fixed items, in the order the report shows them.
+std::vector<Field> report_order(Group group) {
+    if (group == Group::PeakPower) return {std::begin(kPeakPowerReportOrder), std::end(kPeakPowerReportOrder)};
+    std::vector<Field> fields;
+    for (const auto* item : fixed_items(group)) fields.push_back(item->field);
+    return fields;
+}
+
+void append_rows(std::string& out, const DiscoveryList& list, const HealthSnapshot& snapshot) {
+    for (const auto& row : snapshot.*(list.rows))
+        for (const auto& entry : list.entries)
+            append_value_line(out, entry.label, row.at(std::string(entry.macro)), entry.suffix);
+}
+
+void append_section(std::string& out, const GroupSource& group, const HealthSnapshot& snapshot) {
+    append_banner(out, group.banner);
+    if (const auto* list = discovery_list(group.group)) return append_rows(out, *list, snapshot);
+    for (const Field field : report_order(group.group)) {
+        const auto& item = fixed_item(field);
+        append_value_line(out, item.label, snapshot.*field, item.suffix);
+    }
 }
 
 }  // namespace
@@ -152,7 +71,7 @@ std::string debug_report_text(const HealthSnapshot& snapshot) {
     out += run::RESET;
     append_line(out, run::VERSION);
 
-    for (const auto& section : kSections) append_section(out, section, snapshot);
+    for (const auto& group : kGroups) append_section(out, group, snapshot);
 
     out += run::YELLOW;
     append_line(out, "\nCaso nenhum dos comandos responda:\n");

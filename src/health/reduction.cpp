@@ -4,12 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
+#include "health/items.h"
 #include "support/failure.h"
 #include "support/json_text.h"
 
@@ -96,13 +96,6 @@ std::vector<Located> elements(const Located& base, std::string_view name) {
     return result;
 }
 
-enum class Take {
-    Value,        // as found, or "N/A"
-    Rounded,      // a volt or Celsius reading, rounded to two decimals
-    FlagOk,       // 1 when the text is exactly "OK"
-    FlagEnabled,  // 1 when the text is exactly "Enabled"
-};
-
 Json flag(const Json& value, std::string_view word) {
     return value.is_string() && value.get_ref<const std::string&>() == word ? 1 : 0;
 }
@@ -118,102 +111,40 @@ Json taken(const Located& base, std::string_view path, Take take) {
     return *at.value;
 }
 
-struct FieldRule {
-    Json HealthSnapshot::*field;
-    std::string_view path;
-    Take take;
-};
-
-struct DocumentRule {
+// Where each document is held, and the name error reports give it.
+struct HeldDocument {
+    Document document;
     std::optional<Json> redfish::Documents::*held;
     std::string_view name;
 };
 
-constexpr DocumentRule kStorage{&redfish::Documents::getStorage, "Storage"};
-constexpr DocumentRule kPower{&redfish::Documents::getChassiPower, "Power"};
-constexpr DocumentRule kThermal{&redfish::Documents::getChassiThermal, "Thermal"};
-constexpr DocumentRule kTotalPower{&redfish::Documents::getChassiTotalPower, "TotalPower"};
-constexpr DocumentRule kPeakPower{&redfish::Documents::getChassiPeakPower, "PeakPower"};
-
-constexpr FieldRule kStorageFields[] = {
-    {&HealthSnapshot::storageName, "Name", Take::Value},
-    {&HealthSnapshot::storageHealth, "Status.Health", Take::FlagOk},
-    {&HealthSnapshot::storageHealthRollup, "Status.HealthRollup", Take::FlagOk},
-    {&HealthSnapshot::storageState, "Status.State", Take::FlagEnabled},
+constexpr HeldDocument kHeldDocuments[] = {
+    {Document::Storage, &redfish::Documents::getStorage, "Storage"},
+    {Document::Power, &redfish::Documents::getChassiPower, "Power"},
+    {Document::Thermal, &redfish::Documents::getChassiThermal, "Thermal"},
+    {Document::TotalPower, &redfish::Documents::getChassiTotalPower, "TotalPower"},
+    {Document::PeakPower, &redfish::Documents::getChassiPeakPower, "PeakPower"},
 };
 
-// Taken from each element of PowerControl in turn.
-constexpr FieldRule kPowerControlFields[] = {
-    {&HealthSnapshot::PowerControlName, "Name", Take::Value},
-    {&HealthSnapshot::PowerControlConsumedWatts, "PowerConsumedWatts", Take::Value},
-    {&HealthSnapshot::PowerControlHealth, "Status.Health", Take::FlagOk},
-    {&HealthSnapshot::PowerControlState, "Status.State", Take::FlagEnabled},
-};
-
-constexpr FieldRule kTotalPowerFields[] = {
-    {&HealthSnapshot::totalPower, "Reading", Take::Value},
-    {&HealthSnapshot::totalPowerMax, "ReadingRangeMax", Take::Value},
-    {&HealthSnapshot::totalPowerMin, "ReadingRangeMin", Take::Value},
-    {&HealthSnapshot::totalPowerStatus, "Status.Health", Take::FlagOk},
-    {&HealthSnapshot::totalPowerState, "Status.State", Take::FlagEnabled},
-    {&HealthSnapshot::totalPowerThresholdLowerCritical, "Thresholds.LowerCritical.Reading", Take::Value},
-    {&HealthSnapshot::totalPowerThresholdUpperCritical, "Thresholds.UpperCritical.Reading", Take::Value},
-};
-
-constexpr FieldRule kPeakPowerFields[] = {
-    {&HealthSnapshot::peakPower, "Reading", Take::Value},
-    {&HealthSnapshot::peakPowerThresholdLowerCaution, "Thresholds.LowerCaution.Reading", Take::Value},
-    {&HealthSnapshot::peakPowerThresholdUpperCaution, "Thresholds.UpperCaution.Reading", Take::Value},
-    {&HealthSnapshot::peakPowerThresholdLowerCritical, "Thresholds.LowerCritical.Reading", Take::Value},
-    {&HealthSnapshot::peakPowerThresholdUpperCritical, "Thresholds.UpperCritical.Reading", Take::Value},
-    {&HealthSnapshot::peakPowerStatus, "Status.Health", Take::FlagOk},
-    {&HealthSnapshot::peakPowerState, "Status.State", Take::FlagEnabled},
-};
-
-// One entry of a discovery row: its LLD macro and where its value comes from.
-struct RowRule {
-    std::string_view macro;
-    std::string_view path;
-    Take take;
-};
-
-using RowRules = std::array<RowRule, 4>;
-
-constexpr RowRules kVoltageRow = {{
-    {"{#VOLTAGE_NAME}", "Name", Take::Value},
-    {"{#READING_VOLTS}", "ReadingVolts", Take::Rounded},
-    {"{#VOLTAGE_HEALTH}", "Status.Health", Take::FlagOk},
-    {"{#VOLTAGE_STATE}", "Status.State", Take::FlagEnabled},
-}};
-
-constexpr RowRules kFanRow = {{
-    {"{#FAN_NAME}", "Name", Take::Value},
-    {"{#READING_RPM}", "Reading", Take::Value},
-    {"{#FAN_HEALTH}", "Status.Health", Take::FlagOk},
-    {"{#FAN_STATE}", "Status.State", Take::FlagEnabled},
-}};
-
-constexpr RowRules kTempRow = {{
-    {"{#TEMP_NAME}", "Name", Take::Value},
-    {"{#READING_CELSIUS}", "ReadingCelsius", Take::Rounded},
-    {"{#TEMP_HEALTH}", "Status.Health", Take::FlagOk},
-    {"{#TEMP_STATE}", "Status.State", Take::FlagEnabled},
-}};
-
-Located document(const redfish::Documents& documents, const DocumentRule& rule) {
-    const auto& held = documents.*(rule.held);
-    return {held ? &*held : nullptr, rule.name, "", true};
+Located document(const redfish::Documents& documents, Document which) {
+    for (const auto& held : kHeldDocuments) {
+        if (held.document != which) continue;
+        const auto& found = documents.*(held.held);
+        return {found ? &*found : nullptr, held.name, "", true};
+    }
+    return {nullptr, "", "", true};
 }
 
-void take_fields(const Located& base, std::span<const FieldRule> rules, HealthSnapshot& snapshot) {
-    for (const auto& rule : rules) snapshot.*(rule.field) = taken(base, rule.path, rule.take);
+void take_fields(const Located& base, Group group, HealthSnapshot& snapshot) {
+    for (const auto& item : kFixedItems)
+        if (item.group == group) snapshot.*(item.field) = taken(base, item.path, item.take);
 }
 
-std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const RowRules& rules) {
+std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const RowEntries& entries) {
     std::vector<DiscoveryRow> rows;
     for (const auto& element : elements(base, array)) {
         DiscoveryRow row = Json::object();
-        for (const auto& rule : rules) row[std::string(rule.macro)] = taken(element, rule.path, rule.take);
+        for (const auto& entry : entries) row[std::string(entry.macro)] = taken(element, entry.path, entry.take);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -248,18 +179,17 @@ Json rounded_reading(const Json& reading, const std::string& where) {
 
 HealthSnapshot build_snapshot(const redfish::Documents& documents) {
     HealthSnapshot snapshot;
-    take_fields(document(documents, kStorage), kStorageFields, snapshot);
-
-    const Located power = document(documents, kPower);
-    for (const auto& element : elements(power, "PowerControl")) take_fields(element, kPowerControlFields, snapshot);
-    snapshot.discoveryChassiPower = discovery_rows(power, "Voltages", kVoltageRow);
-
-    const Located thermal = document(documents, kThermal);
-    snapshot.discoveryChassiThermalFan = discovery_rows(thermal, "Fans", kFanRow);
-    snapshot.discoveryChassiThermalTemp = discovery_rows(thermal, "Temperatures", kTempRow);
-
-    take_fields(document(documents, kTotalPower), kTotalPowerFields, snapshot);
-    take_fields(document(documents, kPeakPower), kPeakPowerFields, snapshot);
+    for (const auto& group : kGroups) {
+        const Located base = document(documents, group.document);
+        if (const auto* list = discovery_list(group.group)) {
+            snapshot.*(list->rows) = discovery_rows(base, group.array, list->entries);
+        } else if (group.array.empty()) {
+            take_fields(base, group.group, snapshot);
+        } else {
+            // Every element in turn: the last one's values are the ones kept.
+            for (const auto& element : elements(base, group.array)) take_fields(element, group.group, snapshot);
+        }
+    }
     return snapshot;
 }
 

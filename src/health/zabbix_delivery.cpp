@@ -1,8 +1,8 @@
 #include "health/zabbix_delivery.h"
 
-#include <array>
 #include <string_view>
 
+#include "health/items.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_text.h"
@@ -11,70 +11,6 @@
 
 namespace health {
 namespace {
-
-using ListMember = std::vector<DiscoveryRow> HealthSnapshot::*;
-using FieldMember = support::Json HealthSnapshot::*;
-
-struct RowItem {
-    std::string_view key_prefix;
-    std::string_view macro;
-};
-
-struct DiscoveryList {
-    ListMember rows;
-    std::string_view name_macro;
-    std::array<RowItem, 3> items;  // reading, health flag, state flag
-};
-
-const DiscoveryList voltages{&HealthSnapshot::discoveryChassiPower,
-                             "{#VOLTAGE_NAME}",
-                             {{{"readingVolts[", "{#READING_VOLTS}"},
-                               {"voltageHealth[", "{#VOLTAGE_HEALTH}"},
-                               {"voltageState[", "{#VOLTAGE_STATE}"}}}};
-const DiscoveryList fans{&HealthSnapshot::discoveryChassiThermalFan,
-                         "{#FAN_NAME}",
-                         {{{"readingRPM[", "{#READING_RPM}"},
-                           {"fanHealth[", "{#FAN_HEALTH}"},
-                           {"fanState[", "{#FAN_STATE}"}}}};
-const DiscoveryList temperatures{&HealthSnapshot::discoveryChassiThermalTemp,
-                                 "{#TEMP_NAME}",
-                                 {{{"readingCelsius[", "{#READING_CELSIUS}"},
-                                   {"tempHealth[", "{#TEMP_HEALTH}"},
-                                   {"tempState[", "{#TEMP_STATE}"}}}};
-
-// One step of the delivery: a fixed item (field) or a discovery list (list),
-// sent under key.
-struct Step {
-    std::string_view key;
-    FieldMember field;
-    const DiscoveryList* list;
-};
-
-const Step delivery_order[] = {
-    {"storageHealth", &HealthSnapshot::storageHealth, nullptr},
-    {"storageHealthRollup", &HealthSnapshot::storageHealthRollup, nullptr},
-    {"storageState", &HealthSnapshot::storageState, nullptr},
-    {"powerControlConsumedWatts", &HealthSnapshot::PowerControlConsumedWatts, nullptr},
-    {"powerControlHealth", &HealthSnapshot::PowerControlHealth, nullptr},
-    {"powerControlState", &HealthSnapshot::PowerControlState, nullptr},
-    {"discovery_ChassiPower", nullptr, &voltages},
-    {"discovery_ChassiThermalFan", nullptr, &fans},
-    {"discovery_ChassiThermalTemp", nullptr, &temperatures},
-    {"totalPower", &HealthSnapshot::totalPower, nullptr},
-    {"totalPowerMax", &HealthSnapshot::totalPowerMax, nullptr},
-    {"totalPowerMin", &HealthSnapshot::totalPowerMin, nullptr},
-    {"totalPowerStatus", &HealthSnapshot::totalPowerStatus, nullptr},
-    {"totalPowerState", &HealthSnapshot::totalPowerState, nullptr},
-    {"totalPowerThresholdLowerCritical", &HealthSnapshot::totalPowerThresholdLowerCritical, nullptr},
-    {"totalPowerThresholdUpperCritical", &HealthSnapshot::totalPowerThresholdUpperCritical, nullptr},
-    {"peakPower", &HealthSnapshot::peakPower, nullptr},
-    {"peakPowerThresholdLowerCaution", &HealthSnapshot::peakPowerThresholdLowerCaution, nullptr},
-    {"peakPowerThresholdUpperCaution", &HealthSnapshot::peakPowerThresholdUpperCaution, nullptr},
-    {"peakPowerThresholdLowerCritical", &HealthSnapshot::peakPowerThresholdLowerCritical, nullptr},
-    {"peakPowerThresholdUpperCritical", &HealthSnapshot::peakPowerThresholdUpperCritical, nullptr},
-    {"peakPowerStatus", &HealthSnapshot::peakPowerStatus, nullptr},
-    {"peakPowerState", &HealthSnapshot::peakPowerState, nullptr},
-};
 
 constexpr std::size_t named_refusals = 5;
 
@@ -107,15 +43,23 @@ const support::Json& row_member(const DiscoveryRow& row, std::string_view macro,
     return *found;
 }
 
-void send_list(Delivery& delivery, const HealthSnapshot& snapshot, std::string_view key, const DiscoveryList& list) {
+void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const DiscoveryList& list) {
     const auto& rows = snapshot.*list.rows;
-    send_counted(delivery, std::string(key), discovery_document(rows));
+    send_counted(delivery, std::string(list.key), discovery_document(rows));
+    const std::string_view name_macro = list.entries.front().macro;
     for (const auto& row : rows) {
-        const auto& name = row_member(row, list.name_macro, key);
-        for (const auto& item : list.items)
-            support::send_zabbix(delivery.server, delivery.host, row_key(std::string(item.key_prefix), name),
-                                 row_member(row, item.macro, key));
+        const auto& name = row_member(row, name_macro, list.key);
+        for (const auto& entry : list.entries) {
+            if (entry.key_prefix.empty()) continue;  // the name, which every key carries
+            support::send_zabbix(delivery.server, delivery.host, row_key(std::string(entry.key_prefix), name),
+                                 row_member(row, entry.macro, list.key));
+        }
     }
+}
+
+void send_fixed_items(Delivery& delivery, const HealthSnapshot& snapshot, Group group) {
+    for (const auto* item : fixed_items(group))
+        if (!item->key.empty()) send_counted(delivery, std::string(item->key), snapshot.*(item->field));
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',
@@ -164,9 +108,9 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
 void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host) {
     Delivery delivery{zabbix_server, zabbix_host, {}};
-    for (const auto& step : delivery_order) {
-        if (step.list) send_list(delivery, snapshot, step.key, *step.list);
-        else send_counted(delivery, std::string(step.key), snapshot.*step.field);
+    for (const auto& group : kGroups) {
+        if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
+        else send_fixed_items(delivery, snapshot, group.group);
     }
     if (!delivery.refusals.keys.empty()) fail_refused(delivery.refusals, zabbix_host);
     support::print_line("OK");

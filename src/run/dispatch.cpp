@@ -1,6 +1,5 @@
 #include "run/dispatch.h"
 
-#include "health/collection_cycle.h"
 #include "run/version_banner.h"
 #include "support/launch.h"
 #include "support/runtime_limiter.h"
@@ -11,13 +10,9 @@ namespace {
 void dispatch(RunSettings& settings, const std::string& program_name) {
     if (settings.mode == "version") get_version(program_name);
     settings.zabbix_server = support::obtain_zabbix_server(required_zabbix_host(settings));
-    if (settings.mode == "discoveryOpenBMC") {
-        health::discoveryOpenBMC(settings, *settings.zabbix_server);
-    } else if (settings.mode == "discoveryRedfish") {
-        health::discoveryRedfish(settings, *settings.zabbix_server);
-    } else if (settings.mode.find("launch_") != std::string::npos) {
-        support::launch(settings.mode);
-    }
+    for (const auto& mode : kCollectionModes)
+        if (settings.mode == mode.word) mode.cycle(settings, *settings.zabbix_server);
+    if (settings.mode.find("launch_") != std::string::npos) support::launch(settings.mode);
 }
 
 }  // namespace

@@ -1,0 +1,60 @@
+// The item tables hold together: a row added in the wrong group, a key or
+// field named twice, or a group the report or the delivery would skip shows
+// here rather than as a missing value in Zabbix.
+#include "health/items.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+namespace {
+
+using health::Group;
+
+TEST(ItemTables, EveryGroupIsReadOnceAndHoldsEitherFixedItemsOrOneList) {
+    std::set<Group> seen;
+    for (const auto& group : health::kGroups) {
+        EXPECT_TRUE(seen.insert(group.group).second);
+        const bool is_list = health::discovery_list(group.group) != nullptr;
+        EXPECT_NE(is_list, !health::fixed_items(group.group).empty()) << group.banner;
+        if (is_list) {
+            EXPECT_FALSE(group.array.empty()) << group.banner;
+        }
+    }
+    for (const auto& item : health::kFixedItems) EXPECT_TRUE(seen.count(item.group)) << item.key;
+    for (const auto& list : health::kDiscoveryLists) EXPECT_TRUE(seen.count(list.group)) << list.key;
+}
+
+TEST(ItemTables, KeysFieldsAndMacrosAreNamedOnce) {
+    std::set<std::string> keys;
+    for (const auto& item : health::kFixedItems) {
+        const auto same_field = [&](const health::FixedItem& other) { return other.field == item.field; };
+        EXPECT_EQ(std::count_if(std::begin(health::kFixedItems), std::end(health::kFixedItems), same_field), 1)
+            << item.label;
+        if (!item.key.empty()) {
+            EXPECT_TRUE(keys.insert(std::string(item.key)).second) << item.key;
+        }
+    }
+    for (const auto& list : health::kDiscoveryLists) {
+        EXPECT_TRUE(keys.insert(std::string(list.key)).second) << list.key;
+        EXPECT_TRUE(list.entries.front().key_prefix.empty()) << "the first entry is the row's name: " << list.key;
+        std::set<std::string> macros;
+        for (const auto& entry : list.entries) {
+            EXPECT_TRUE(macros.insert(std::string(entry.macro)).second) << entry.macro;
+            if (!entry.key_prefix.empty()) {
+                EXPECT_TRUE(keys.insert(std::string(entry.key_prefix)).second) << entry.key_prefix;
+            }
+        }
+    }
+}
+
+TEST(ItemTables, TheReportShowsEveryPeakPowerItemOnce) {
+    std::vector<health::Field> rows;
+    for (const auto* item : health::fixed_items(Group::PeakPower)) rows.push_back(item->field);
+    std::vector<health::Field> shown(std::begin(health::kPeakPowerReportOrder), std::end(health::kPeakPowerReportOrder));
+    EXPECT_TRUE(std::is_permutation(rows.begin(), rows.end(), shown.begin(), shown.end()));
+}
+
+}  // namespace
