@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/failure.h"
-#include "support/zabbix_sender.h"
+#include "support/zabbix_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string reply(reinterpret_cast<const char*>(data), size);

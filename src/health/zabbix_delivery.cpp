@@ -7,7 +7,7 @@
 #include "support/failure.h"
 #include "support/json_text.h"
 #include "support/run_end.h"
-#include "support/zabbix_sender.h"
+#include "support/zabbix_link.h"
 
 namespace health {
 namespace {
@@ -23,13 +23,13 @@ struct Refusals {
 };
 
 struct Delivery {
-    const support::ZabbixServer& server;
+    support::ZabbixLink link;
     const std::string& host;
     Refusals refusals;
 };
 
 void send_counted(Delivery& delivery, const std::string& key, const support::Json& value) {
-    const auto result = support::send_zabbix(delivery.server, delivery.host, key, value);
+    const auto result = support::send_zabbix(delivery.link, delivery.host, key, value);
     if (result.accepted) return;
     if (delivery.refusals.keys.empty()) delivery.refusals.first_info = result.info;
     delivery.refusals.keys.push_back(key);
@@ -51,7 +51,7 @@ void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const Discove
         const auto& name = row_member(row, name_macro, list.key);
         for (const auto& entry : list.entries) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
-            support::send_zabbix(delivery.server, delivery.host, row_key(std::string(entry.key_prefix), name),
+            support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), name),
                                  row_member(row, entry.macro, list.key));
         }
     }
@@ -107,7 +107,7 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
 
 void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host) {
-    Delivery delivery{zabbix_server, zabbix_host, {}};
+    Delivery delivery{support::ZabbixLink{zabbix_server}, zabbix_host, {}};
     for (const auto& group : kGroups) {
         if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
         else send_fixed_items(delivery, snapshot, group.group);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "support/failure.h"
-#include "support/zabbix_sender.h"
+#include "support/zabbix_frame.h"
 
 namespace {
 

@@ -1,0 +1,125 @@
+#include "support/zabbix_frame.h"
+
+#include <algorithm>
+#include <charconv>
+#include <system_error>
+
+#include "support/failure.h"
+#include "support/value_text.h"
+
+namespace support {
+namespace {
+
+constexpr unsigned char protocol_flag = 0x01;
+// The answer to one value is about a hundred bytes; a length field far beyond
+// that is a corrupt or foreign frame, refused before anything is allocated.
+constexpr std::uint32_t max_reply_size = 64 * 1024;
+constexpr std::size_t shown_reply_size = 200;
+
+std::string frame(const std::string& payload) {
+    std::string bytes = "ZBXD";
+    bytes += static_cast<char>(protocol_flag);
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((size >> shift) & 0xFF);
+    bytes.append(4, '\0');
+    return bytes + payload;
+}
+
+std::string hex_text(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : bytes) {
+        text += (text.empty() ? "" : " ");
+        text += digits[byte >> 4];
+        text += digits[byte & 0xF];
+    }
+    return text;
+}
+
+std::uint32_t announced_size(const std::string& header) {
+    std::uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
+    return size;
+}
+
+std::string shown(const std::string& text) {
+    return text.size() <= shown_reply_size ? text : text.substr(0, shown_reply_size) + "...";
+}
+
+// "processed: 0; failed: 1; ..." tells a refused value from an accepted one.
+bool refused(const std::string& info) {
+    const auto at = info.find("failed: ");
+    if (at == std::string::npos) return false;
+    std::uint64_t failed = 0;
+    const auto [end, error] = std::from_chars(info.data() + at + 8, info.data() + info.size(), failed);
+    return error == std::errc::result_out_of_range || (error == std::errc{} && failed > 0);
+}
+
+}  // namespace
+
+void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
+    throw Failure(FailureKind::ZabbixError, "Zabbix server " + where.server + ", key \"" + where.key + "\": " + why);
+}
+
+std::string sender_request(const std::string& zabbix_host, const std::string& key, const Json& value,
+                           const ZabbixWhere& where) {
+    // Filled member by member: initializer lists would copy every value twice,
+    // which shows in a run that sends several hundred values.
+    Json request = Json::object();
+    request["request"] = "sender data";
+    Json& item = request["data"].emplace_back(Json::object());
+    item["host"] = zabbix_host;
+    item["key"] = key;
+    item["value"] = value_text(value);
+    try {
+        return frame(request.dump());
+    } catch (const Json::type_error&) {
+        zabbix_failure(where, "the host name, key or value is not valid UTF-8");
+    }
+}
+
+std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where) {
+    if (header.empty()) zabbix_failure(where, "the server closed the connection without a reply");
+    if (header.compare(0, 4, "ZBXD", 0, std::min<std::size_t>(4, header.size())) != 0 ||
+        (header.size() > 4 && static_cast<unsigned char>(header[4]) != protocol_flag))
+        zabbix_failure(where, "the reply is not a Zabbix frame (it begins " + hex_text(header) + ")");
+    if (header.size() < kFrameHeaderSize)
+        zabbix_failure(where, "connection dropped after " + std::to_string(header.size()) +
+                                  " bytes of the reply header");
+    const std::uint32_t size = announced_size(header);
+    if (size > max_reply_size)
+        zabbix_failure(where, "the reply announces " + std::to_string(size) + " bytes, more than the " +
+                                  std::to_string(max_reply_size) + " a reply may have");
+    return size;
+}
+
+void check_payload_size(const std::string& payload, std::uint32_t size, const ZabbixWhere& where) {
+    if (payload.size() < size)
+        zabbix_failure(where, "connection dropped after " + std::to_string(payload.size()) + " of " +
+                                  std::to_string(size) + " bytes of the reply");
+}
+
+SendResult read_answer(const std::string& payload, const ZabbixWhere& where) {
+    const Json reply = Json::parse(payload, nullptr, false);
+    if (reply.is_discarded() || !reply.is_object())
+        zabbix_failure(where, "the reply is not a JSON object: " + shown(payload));
+    const auto response = reply.find("response");
+    if (response == reply.end() || !response->is_string())
+        zabbix_failure(where, "the reply has no \"response\": " + shown(payload));
+    const auto info = reply.find("info");
+    const std::string info_text = info != reply.end() && info->is_string() ? info->get<std::string>() : "";
+    if (*response != "success")
+        zabbix_failure(where, "the server answered \"" + response->get<std::string>() + "\"" +
+                                  (info_text.empty() ? "" : ": " + info_text));
+    return SendResult{!refused(info_text), info_text};
+}
+
+SendResult parse_sender_reply(const std::string& reply, const std::string& server, const std::string& key) {
+    const ZabbixWhere where{server, key};
+    const std::uint32_t size = reply_size(reply.substr(0, kFrameHeaderSize), where);
+    const std::string payload = reply.substr(kFrameHeaderSize, size);
+    check_payload_size(payload, size, where);
+    return read_answer(payload, where);
+}
+
+}  // namespace support
