@@ -26,7 +26,7 @@ const Json kEmptyArray = Json::array();
 struct Located {
     const Json* value;  // nullptr: the document is missing
     std::string_view document;
-    std::string path;  // empty for the document itself
+    std::string path;     // empty for the document itself
     bool present = true;  // false where a default stands in for an absent member
 };
 
@@ -55,8 +55,8 @@ std::string found_text(const Json& value) {
 
 [[noreturn]] void fail_kind(const Located& at, std::string_view expected) {
     if (at.value == nullptr) throw MissingDocument(at.document);
-    throw support::Failure(support::FailureKind::DocumentError, place(at) + " is " + found_text(*at.value) + ", expected " +
-                                                std::string(expected));
+    throw support::Failure(support::FailureKind::DocumentError,
+                           place(at) + " is " + found_text(*at.value) + ", expected " + std::string(expected));
 }
 
 // The lookup rule: member name of an object, or fallback when the object has
@@ -163,7 +163,8 @@ Json rounded_real(double value) {
 }  // namespace
 
 MissingDocument::MissingDocument(std::string_view document)
-    : support::Failure(support::FailureKind::DocumentError, std::string(document) + ": the document is missing (its read failed)") {}
+    : support::Failure(support::FailureKind::DocumentError,
+                       std::string(document) + ": the document is missing (its read failed)") {}
 
 Json rounded_reading(const Json& reading, const std::string& where) {
     switch (reading.type()) {
@@ -173,7 +174,8 @@ Json rounded_reading(const Json& reading, const std::string& where) {
         case Json::value_t::boolean: return reading.get<bool>() ? 1 : 0;
         case Json::value_t::number_float: return rounded_real(reading.get<double>());
         default:
-            throw support::Failure(support::FailureKind::DocumentError, where + " is " + found_text(reading) + ", expected a number");
+            throw support::Failure(support::FailureKind::DocumentError,
+                                   where + " is " + found_text(reading) + ", expected a number");
     }
 }
 

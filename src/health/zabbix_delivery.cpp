@@ -38,8 +38,9 @@ void send_counted(Delivery& delivery, const std::string& key, const support::Jso
 const support::Json& row_member(const DiscoveryRow& row, std::string_view macro, std::string_view list_key) {
     const auto found = row.find(macro);
     if (found == row.end())
-        throw support::Failure(support::FailureKind::ZabbixDelivery, "a row of " + std::string(list_key) + " has no " +
-                                                     std::string(macro) + ": " + support::json_text(row));
+        throw support::Failure(
+            support::FailureKind::ZabbixDelivery,
+            "a row of " + std::string(list_key) + " has no " + std::string(macro) + ": " + support::json_text(row));
     return *found;
 }
 
@@ -100,8 +101,9 @@ std::string discovery_document(const std::vector<DiscoveryRow>& rows) {
 
 std::string row_key(const std::string& prefix, const support::Json& name) {
     if (!name.is_string())
-        throw support::Failure(support::FailureKind::InvalidRowName, "the item key " + prefix + "...] cannot be built: the row name " +
-                                                     support::json_text(name) + " is not text");
+        throw support::Failure(support::FailureKind::InvalidRowName, "the item key " + prefix +
+                                                                         "...] cannot be built: the row name " +
+                                                                         support::json_text(name) + " is not text");
     return prefix + key_parameter(name.get<std::string>()) + "]";
 }
 

@@ -33,8 +33,8 @@ std::optional<std::string> link(const Json* document, std::string_view name) {
 const Json* get(Discovery& discovery, const std::string& path) {
     auto cached = discovery.fetched.find(path);
     if (cached == discovery.fetched.end())
-        cached = discovery.fetched.emplace(path, fetch_document(*discovery.access, path, discovery.token).document)
-                     .first;
+        cached =
+            discovery.fetched.emplace(path, fetch_document(*discovery.access, path, discovery.token).document).first;
     return cached->second ? &*cached->second : nullptr;
 }
 
@@ -72,8 +72,7 @@ std::string last_segment(const std::string& path) { return path.substr(path.rfin
 
 // "?$expand=..." when the service root announces expansion, else empty.
 std::string expand_query(Discovery& discovery) {
-    const Json* query = member_of(member_of(service_root(discovery), "ProtocolFeaturesSupported"),
-                                  "ExpandQuery");
+    const Json* query = member_of(member_of(service_root(discovery), "ProtocolFeaturesSupported"), "ExpandQuery");
     const auto says_yes = [&](std::string_view name) {
         const Json* flag = member_of(query, name);
         return flag != nullptr && flag->is_boolean() && flag->get<bool>();
@@ -200,8 +199,8 @@ struct Fallback {
 };
 
 constexpr Fallback kFallbacks[] = {
-    {&Documents::getStorage, storage_document},         {&Documents::getChassiPower, power_document},
-    {&Documents::getChassiThermal, thermal_document},   {&Documents::getChassiTotalPower, sensor_document},
+    {&Documents::getStorage, storage_document},        {&Documents::getChassiPower, power_document},
+    {&Documents::getChassiThermal, thermal_document},  {&Documents::getChassiTotalPower, sensor_document},
     {&Documents::getChassiPeakPower, sensor_document},
 };
 
@@ -226,8 +225,7 @@ Json sorted_by_name(Json elements) {
         return name != nullptr && name->is_string() ? std::make_pair(0, name->get<std::string>())
                                                     : std::make_pair(1, std::string());
     };
-    std::stable_sort(elements.begin(), elements.end(),
-                     [&](const Json& a, const Json& b) { return key(a) < key(b); });
+    std::stable_sort(elements.begin(), elements.end(), [&](const Json& a, const Json& b) { return key(a) < key(b); });
     return elements;
 }
 
@@ -283,7 +281,9 @@ Json assembled_power(const std::vector<Member>& sensors) {
         entry["Name"] = kPowerControlName;
         control.push_back(std::move(entry));
     }
-    return {{"Name", "Power"}, {"PowerControl", control}, {"Voltages", sensors_of_type(sensors, "Voltage", "ReadingVolts")}};
+    return {{"Name", "Power"},
+            {"PowerControl", control},
+            {"Voltages", sensors_of_type(sensors, "Voltage", "ReadingVolts")}};
 }
 
 Json assembled_thermal(const std::vector<Member>& sensors, const std::vector<Member>& fans) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "redfish/readers.h"
 #include "redfish/access.h"
+#include "redfish/readers.h"
 #include "support/json.h"
 
 namespace redfish {

@@ -108,7 +108,8 @@ Response request(std::string_view method, const std::string& url, const std::vec
     headers.list = curl_slist_append(headers.list, "Expect:");
     for (const auto& line : header_lines) {
         if (has_control_character(line))
-            throw support::Failure(support::FailureKind::UnsafeHeader, where + ": a request header would carry a control character");
+            throw support::Failure(support::FailureKind::UnsafeHeader,
+                                   where + ": a request header would carry a control character");
         headers.list = curl_slist_append(headers.list, line.c_str());
     }
     CURL* curl = shared_handle();
@@ -120,8 +121,9 @@ Response request(std::string_view method, const std::string& url, const std::vec
     const CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_OPERATION_TIMEDOUT && support::bound_active()) support::raise_timeout();
     if (exchange.body_too_large)
-        throw support::Failure(support::FailureKind::ResponseTooLarge, where + ": the answer's body is larger than " +
-                                                       std::to_string(kMaxBodyBytes >> 20) + " MiB");
+        throw support::Failure(
+            support::FailureKind::ResponseTooLarge,
+            where + ": the answer's body is larger than " + std::to_string(kMaxBodyBytes >> 20) + " MiB");
     if (code != CURLE_OK) {
         const std::string reason = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
         throw support::Failure(support::FailureKind::TransportError, where + ": " + reason);

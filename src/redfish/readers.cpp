@@ -40,8 +40,8 @@ support::Json parse_document(const std::string& body, const std::string& where) 
         throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer is not JSON: " + error.what());
     } catch (const support::Json::exception& error) {
         // A number too large for a double (1e400) is refused as out of range.
-        throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer holds a number beyond the range of a double: " +
-                                                  error.what());
+        throw support::Failure(support::FailureKind::InvalidJson,
+                               where + ": the answer holds a number beyond the range of a double: " + error.what());
     }
 }
 

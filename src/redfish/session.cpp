@@ -20,8 +20,8 @@ std::string login_body(const BmcAccess& access) {
 }  // namespace
 
 RedfishSession post_authToken(const BmcAccess& access) {
-    const auto response = https::request("POST", bmc_url(access, kSessionsPath),
-                                         {"Content-Type: application/json"}, login_body(access));
+    const auto response =
+        https::request("POST", bmc_url(access, kSessionsPath), {"Content-Type: application/json"}, login_body(access));
     if (response.status != 201) {
         support::print_line("Falha ao obter o token de autenticação.");
         return {};
@@ -46,8 +46,7 @@ std::optional<std::string> logout_url(const BmcAccess& access, const std::string
     return bmc_url(access, path);
 }
 
-void delete_session(const BmcAccess& access, const std::string& token,
-                    const std::optional<std::string>& session_uri) {
+void delete_session(const BmcAccess& access, const std::string& token, const std::optional<std::string>& session_uri) {
     if (!session_uri) return;  // nothing names the session to close
     const auto url = logout_url(access, *session_uri);
     if (!url) {

@@ -19,8 +19,7 @@ RedfishSession post_authToken(const BmcAccess& access);
 
 // DELETEs the session and prints how that went; never fails the run itself,
 // except by running out of time.
-void delete_session(const BmcAccess& access, const std::string& token,
-                    const std::optional<std::string>& session_uri);
+void delete_session(const BmcAccess& access, const std::string& token, const std::optional<std::string>& session_uri);
 
 // The path (and query) a "Location" value names: itself when it is a path,
 // the part after the authority when it is a full URL.

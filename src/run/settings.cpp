@@ -17,7 +17,8 @@ std::optional<RunSettings> parse_command_line(int argc, char** argv) {
 
 const std::string& required_zabbix_host(const RunSettings& settings) {
     if (!settings.zabbix_host)
-        throw support::Failure(support::FailureKind::MissingSetting, "zabbix_host is not set: the one-argument form serves only \"version\"");
+        throw support::Failure(support::FailureKind::MissingSetting,
+                               "zabbix_host is not set: the one-argument form serves only \"version\"");
     return *settings.zabbix_host;
 }
 

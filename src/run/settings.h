@@ -13,7 +13,7 @@ struct RunSettings {
     std::string url_base;
     std::string user;
     std::string pwd;
-    std::optional<std::string> zabbix_host;            // unset in the one-argument form
+    std::optional<std::string> zabbix_host;              // unset in the one-argument form
     std::optional<support::ZabbixServer> zabbix_server;  // obtained for zabbix_host
 };
 

@@ -31,8 +31,7 @@ std::ostream& operator<<(std::ostream& out, FailureKind kind);
 
 struct Failure : std::runtime_error {
     FailureKind kind;
-    Failure(FailureKind failure_kind, const std::string& message)
-        : std::runtime_error(message), kind(failure_kind) {}
+    Failure(FailureKind failure_kind, const std::string& message) : std::runtime_error(message), kind(failure_kind) {}
 };
 
 }  // namespace support

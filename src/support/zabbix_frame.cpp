@@ -84,8 +84,8 @@ std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where) {
         (header.size() > 4 && static_cast<unsigned char>(header[4]) != protocol_flag))
         zabbix_failure(where, "the reply is not a Zabbix frame (it begins " + hex_text(header) + ")");
     if (header.size() < kFrameHeaderSize)
-        zabbix_failure(where, "connection dropped after " + std::to_string(header.size()) +
-                                  " bytes of the reply header");
+        zabbix_failure(where,
+                       "connection dropped after " + std::to_string(header.size()) + " bytes of the reply header");
     const std::uint32_t size = announced_size(header);
     if (size > max_reply_size)
         zabbix_failure(where, "the reply announces " + std::to_string(size) + " bytes, more than the " +

@@ -196,7 +196,7 @@ std::string receive_up_to(Connection& connection, std::size_t size) {
 std::string receive_reply(Connection& connection) {
     connection.stage = "while reading the reply";
     const std::uint32_t size = reply_size(receive_up_to(connection, kFrameHeaderSize), connection.where);
-    const std::string payload = receive_up_to(connection, size);
+    std::string payload = receive_up_to(connection, size);
     check_payload_size(payload, size, connection.where);
     return payload;
 }

@@ -103,12 +103,12 @@ void psk_handshake(PskChannel& channel, SSL_CTX* context, const ZabbixPsk& psk, 
     SSL_set_bio(channel.ssl.get(), channel.from_network, channel.to_network);
     SSL_set_app_data(channel.ssl.get(), &channel.psk);
     SSL* ssl = channel.ssl.get();
-    if (tls_step(channel, transport, [ssl] { return SSL_connect(ssl); }, "TLS handshake (PSK)", where) == 0)
+    if (tls_step(
+            channel, transport, [ssl] { return SSL_connect(ssl); }, "TLS handshake (PSK)", where) == 0)
         zabbix_failure(where, "the server closed the connection during the TLS handshake (PSK)");
 }
 
-void psk_write(PskChannel& channel, const std::string& bytes, const TlsTransport& transport,
-               const ZabbixWhere& where) {
+void psk_write(PskChannel& channel, const std::string& bytes, const TlsTransport& transport, const ZabbixWhere& where) {
     SSL* ssl = channel.ssl.get();
     const auto step = [ssl, &bytes] { return SSL_write(ssl, bytes.data(), static_cast<int>(bytes.size())); };
     if (tls_step(channel, transport, step, "TLS write", where) == 0)

@@ -45,8 +45,7 @@ void psk_handshake(PskChannel& channel, SSL_CTX* context, const ZabbixPsk& psk, 
                    const ZabbixWhere& where);
 
 // Writes all of bytes; fails when the server closes the connection first.
-void psk_write(PskChannel& channel, const std::string& bytes, const TlsTransport& transport,
-               const ZabbixWhere& where);
+void psk_write(PskChannel& channel, const std::string& bytes, const TlsTransport& transport, const ZabbixWhere& where);
 
 // Some decrypted bytes, or 0 once the server has closed the connection.
 std::size_t psk_read(PskChannel& channel, char* buffer, std::size_t size, const TlsTransport& transport,

@@ -195,13 +195,13 @@ ZabbixServer zabbix_server_from(const ZabbixServerSources& sources) {
         }
         server.psk = parse_psk(*config, parameters);
     }
-    if (sources.server_override)
-        server.nodes = parse_server_list(*sources.server_override, "BMC_PROBE_ZABBIX_SERVER");
+    if (sources.server_override) server.nodes = parse_server_list(*sources.server_override, "BMC_PROBE_ZABBIX_SERVER");
     return server;
 }
 
 ZabbixServer obtain_zabbix_server(const std::string&) {
-    return zabbix_server_from({environment("BMC_PROBE_ZABBIX_SERVER"), environment("BMC_PROBE_ZABBIX_CONFIG"),
+    return zabbix_server_from({environment("BMC_PROBE_ZABBIX_SERVER"),
+                               environment("BMC_PROBE_ZABBIX_CONFIG"),
                                {std::begin(agent_configs), std::end(agent_configs)}});
 }
 
