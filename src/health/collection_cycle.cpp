@@ -1,6 +1,7 @@
 #include "health/collection_cycle.h"
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 #include "health/console_report.h"
@@ -10,6 +11,7 @@
 #include "redfish/https.h"
 #include "redfish/readers.h"
 #include "redfish/session.h"
+#include "run/constants.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/run_end.h"
@@ -32,6 +34,18 @@ bool usable(const std::optional<std::string>& token) {
     return token && !token->empty() && !redfish::https::has_control_character(*token);
 }
 
+// A run cut off by its time bound between login and logout would leave its
+// session behind just the same: one more logout is tried, bounded by a grace
+// of its own past the run's bound. The run still ends with the timeout.
+void log_out_within_grace(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session) {
+    const bool finished = support::run_within(std::chrono::seconds(run::LOGOUT_GRACE), [&] {
+        redfish::delete_session(bmc, *session.token, session.session_uri);
+    });
+    if (!finished)
+        support::print_line("Falha ao encerrar sessão: no answer within the " + std::to_string(run::LOGOUT_GRACE) +
+                            "-second grace past the run's time limit");
+}
+
 // BMCs keep a session until it times out, and a probe that leaves one behind
 // on every failing run piles them up: a failure between login and logout
 // still logs out once before it ends the run. A failure of that attempt is
@@ -39,6 +53,8 @@ bool usable(const std::optional<std::string>& token) {
 void log_out_after_failure(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session) {
     try {
         redfish::delete_session(bmc, *session.token, session.session_uri);
+    } catch (const support::TimeoutException&) {
+        log_out_within_grace(bmc, session);
     } catch (...) {
     }
 }
@@ -75,8 +91,14 @@ HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::strin
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
         support::end_run(1);
     }
-    const redfish::Documents documents = read_documents(bmc, session, find);
-    redfish::delete_session(bmc, *session.token, session.session_uri);
+    redfish::Documents documents;
+    try {
+        documents = read_documents(bmc, session, find);
+        redfish::delete_session(bmc, *session.token, session.session_uri);
+    } catch (const support::TimeoutException&) {
+        log_out_within_grace(bmc, session);
+        throw;
+    }
 
     const HealthSnapshot snapshot = snapshot_of(documents, hint(documents));
     const std::string& zabbix_host = settings.zabbix_host.value();

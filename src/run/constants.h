@@ -11,6 +11,9 @@ namespace run {
 inline constexpr std::string_view VERSION = "1.0.1";
 // Bound on the whole run, in seconds. Test builds may shorten it at compile time.
 inline constexpr int RUNTIME_LIMIT = BMC_PROBE_RUNTIME_LIMIT;
+// Time the logout may take past that bound when the bound cut off a run
+// that had logged in, in seconds.
+inline constexpr int LOGOUT_GRACE = 5;
 
 inline constexpr std::string_view RED = "\x1b[1;31m";
 inline constexpr std::string_view CYAN = "\x1b[1;36m";

@@ -42,6 +42,23 @@ void run_bounded(RuntimeLimiter& guard, const std::function<void()>& section) {
     leave(guard);
 }
 
+bool run_within(std::chrono::milliseconds limit, const std::function<void()>& section) {
+    const RuntimeLimiter* previous = active_guard;
+    const RuntimeLimiter own = runtime_limiter(limit);
+    active_guard = &own;
+    try {
+        section();
+    } catch (const TimeoutException&) {
+        active_guard = previous;
+        return false;
+    } catch (...) {
+        active_guard = previous;
+        throw;
+    }
+    active_guard = previous;
+    return true;
+}
+
 bool bound_active() { return active_guard != nullptr; }
 
 void raise_timeout() {

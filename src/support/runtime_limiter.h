@@ -29,6 +29,12 @@ void leave(RuntimeLimiter& guard);
 // section passes through unchanged after the guard has been left.
 void run_bounded(RuntimeLimiter& guard, const std::function<void()>& section);
 
+// Runs section under a bound of its own, in place of the active one (if any)
+// for its length: for the one step that may go on once the run's bound has
+// been hit. False when that bound cut the section off; other failures pass
+// through. The guard active before is active again afterwards.
+bool run_within(std::chrono::milliseconds limit, const std::function<void()>& section);
+
 // Time the active guard still allows; raises TimeoutException when none is left.
 // Without an active guard there is no bound.
 std::chrono::milliseconds time_left();

@@ -66,6 +66,11 @@ TEST(FaultyZabbix, SilentServerIsCutOffAtTheRunTimeBound) {
     hostile::expect_timeout(run);
     EXPECT_EQ(trapper.calls().size(), static_cast<std::size_t>(kFailingCall));
     hostile::expect_logged_out(*bmc);
+    // Logged out before the delivery: the bound hit then asks for no second logout.
+    EXPECT_EQ(run.out.find("Falha ao encerrar"), std::string::npos) << run.out;
+    const auto requests = bmc->requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.method == "DELETE"; }), 1)
+        << hostile::request_log(*bmc);
 }
 
 }  // namespace

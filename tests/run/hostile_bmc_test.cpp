@@ -43,13 +43,59 @@ TEST(HostileBmc, SilentOrDrippingPeerIsCutOffAtTheRunTimeBound) {
     }
 }
 
-TEST(HostileBmc, ReadThatNeverEndsIsCutOffAtTheRunTimeBound) {
+std::size_t deletes_of(const bmc_sim::TestBmc& bmc) {
+    const auto requests = bmc.requests();
+    return static_cast<std::size_t>(std::count_if(requests.begin(), requests.end(), [](const auto& request) {
+        return request.method == "DELETE";
+    }));
+}
+
+// The bound cuts a run off after its login: one more logout, in a grace of
+// its own past the bound, then the timeout text and status 0 as before.
+TEST(HostileBmc, ReadThatNeverEndsIsCutOffAtTheRunTimeBoundAndLogsOut) {
     auto bmc = kit::start_bmc();
     auto hanging = reply(200, {}, "{}");
     hanging.delay = 5s;
     bmc->script("GET", "/redfish/v1/Chassis/chassis/Thermal", hanging);
-    hostile::expect_timeout(hostile::run_probe(bmc->url_base(), "debug", kNoZabbix, true));
-    EXPECT_EQ(bmc->requests().size(), 4u);  // login, two reads, the hanging one
+    const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix, true);
+    hostile::expect_timeout(run);
+    EXPECT_EQ(run.out, "Sessão encerrada com sucesso.\n" + hostile::kTimeoutLine);
+    const auto requests = bmc->requests();
+    ASSERT_EQ(requests.size(), 5u) << hostile::request_log(*bmc);  // login, two reads, the hanging one, logout
+    hostile::expect_logged_out(*bmc);
+}
+
+TEST(HostileBmc, TimedOutDiscoveryOfCurrentFirmwareLogsOut) {
+    auto bmc = kit::start_bmc(kit::bmc_options("current_firmware"));
+    auto hanging = reply(200, {}, "{}");
+    hanging.delay = 5s;
+    bmc->script("GET", "/redfish/v1/Chassis", hanging);
+    kit::RunOptions options;
+    options.program = BMC_PROBE_SHORT_LIMIT_BINARY;
+    options.kill_after = std::chrono::seconds(20);
+    const auto run = kit::run_program({"discoveryRedfish", "bmc", bmc->url_base(), "monitor", hostile::kPassword,
+                                       "debug"},
+                                      options);
+    hostile::expect_timeout(run);
+    EXPECT_EQ(deletes_of(*bmc), 1u) << hostile::request_log(*bmc);
+    hostile::expect_logged_out(*bmc);
+}
+
+// A BMC that answers neither the logout nor the one after the bound: the
+// grace ends that attempt too, and the run still ends with the timeout.
+TEST(HostileBmc, LogoutThatNeverEndsIsTriedOnceMoreWithinTheGrace) {
+    auto options = kit::bmc_options();
+    options.logout_delay = 15s;
+    auto bmc = kit::start_bmc(std::move(options));
+    const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix, true);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, "Falha ao encerrar sessão: no answer within the 5-second grace past the run's time limit\n" +
+                           hostile::kTimeoutLine);
+    EXPECT_EQ(deletes_of(*bmc), 2u) << hostile::request_log(*bmc);
+    EXPECT_GE(run.elapsed, std::chrono::milliseconds(6900));  // the bound, then the whole grace
+    EXPECT_LT(run.elapsed, std::chrono::milliseconds(9000));
+    hostile::expect_no_password(run);
 }
 
 TEST(HostileBmc, PeerThatDoesNotSpeakTlsIsATransportError) {

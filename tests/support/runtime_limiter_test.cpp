@@ -49,6 +49,45 @@ TEST(RuntimeLimiter, FailuresAndRunEndsPassThroughUnchanged) {
     EXPECT_NO_THROW(support::run_bounded(guard, [] {}));
 }
 
+// After the run's bound has been hit, one step gets a bound of its own: it
+// has time again, is cut off by that bound alone, and leaves no bound behind.
+TEST(RuntimeLimiter, RunWithinGivesABoundOfItsOwnPastAnExpiredOne) {
+    auto guard = support::runtime_limiter(30ms);
+    bool finished = false, cut_off = true;
+    EXPECT_THROW(support::run_bounded(guard,
+                                      [&] {
+                                          std::this_thread::sleep_for(40ms);
+                                          try {
+                                              support::time_left();
+                                          } catch (const support::TimeoutException&) {
+                                              finished = support::run_within(200ms, [] {
+                                                  const auto left = support::time_left();
+                                                  EXPECT_LE(left, 200ms);
+                                                  EXPECT_GT(left, 100ms);
+                                              });
+                                              cut_off = support::run_within(50ms, [] {
+                                                  std::this_thread::sleep_for(60ms);
+                                                  support::time_left();
+                                                  ADD_FAILURE() << "time_left did not raise";
+                                              });
+                                              throw;
+                                          }
+                                      }),
+                 support::TimeoutException);
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(cut_off);
+    EXPECT_FALSE(support::bound_active());
+}
+
+TEST(RuntimeLimiter, RunWithinPassesFailuresThroughAndGivesTheOuterBoundBack) {
+    auto guard = support::runtime_limiter(5000ms);
+    support::run_bounded(guard, [] {
+        EXPECT_THROW(support::run_within(100ms, [] { throw std::logic_error("x"); }), std::logic_error);
+        EXPECT_TRUE(support::bound_active());
+        EXPECT_GT(support::time_left(), 1000ms);  // the run's own bound again, not the 100 ms one
+    });
+}
+
 TEST(RuntimeLimiter, WholeSecondsAreNamedAsIntegers) {
     auto guard = support::runtime_limiter(std::chrono::seconds(900));
     guard.deadline = std::chrono::steady_clock::now() - 1ms;

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "bmc-sim/test_bmc.h"
@@ -19,14 +21,19 @@ struct Arguments {
     std::optional<std::string> cert_dir;
     std::optional<std::string> user;
     std::optional<std::string> password;
+    std::chrono::milliseconds read_delay{0};
+    std::optional<std::string> session_log;
 };
 
 constexpr const char* kUsage =
     "usage: bmc-sim [--port N] [--scenario DIR] [--cert-dir DIR] [--user NAME] [--password TEXT]\n"
+    "               [--read-delay SECONDS] [--session-log FILE]\n"
     "  --port 0 (the default) picks a free port; the first line printed names it.\n"
     "  --scenario defaults to tests/testdata/a_healthy of the source tree.\n"
     "  --cert-dir keeps cert.pem and key.pem there (made when missing).\n"
-    "  --user, --password: the only credentials accepted (any when not given).\n";
+    "  --user, --password: the only credentials accepted (any when not given).\n"
+    "  --read-delay: every resource read is answered that late (a slow or hung BMC).\n"
+    "  --session-log: a line \"login ID\" or \"logout ID\" for each session opened or closed.\n";
 
 Arguments parse_arguments(int argc, char** argv) {
     Arguments arguments;
@@ -40,6 +47,8 @@ Arguments parse_arguments(int argc, char** argv) {
         else if (option == "--cert-dir") arguments.cert_dir = value;
         else if (option == "--user") arguments.user = value;
         else if (option == "--password") arguments.password = value;
+        else if (option == "--read-delay") arguments.read_delay = std::chrono::seconds(std::stoi(value));
+        else if (option == "--session-log") arguments.session_log = value;
         else throw std::invalid_argument("unknown option " + option);
     }
     return arguments;
@@ -75,6 +84,16 @@ int main(int argc, char** argv) {
         options.cert_dir = arguments.cert_dir;
         options.user = arguments.user;
         options.password = arguments.password;
+        options.read_delay = arguments.read_delay;
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> session_log(nullptr, std::fclose);
+        if (arguments.session_log) {
+            session_log.reset(std::fopen(arguments.session_log->c_str(), "a"));
+            if (!session_log) throw std::runtime_error("bmc-sim: cannot open " + *arguments.session_log);
+            options.on_session = [log = session_log.get()](const std::string& event) {
+                std::fprintf(log, "%s\n", event.c_str());
+                std::fflush(log);
+            };
+        }
         bmc_sim::TestBmc bmc(std::move(options));
         bmc.start();
         std::printf("listening %s\n", bmc.url_base().c_str());

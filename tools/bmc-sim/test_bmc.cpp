@@ -140,6 +140,7 @@ Reply login(State& state, const httplib::Request& request) {
     headers.emplace_back("Location", state.last_session_path);
     Reply created = json_reply(201, bodies::session(id, user, request.remote_addr), headers);
     created.delay = state.options.login_delay;
+    if (state.options.on_session) state.options.on_session("login " + id);
     return created;
 }
 
@@ -147,6 +148,7 @@ Reply logout(State& state, const httplib::Request& request, const std::string& i
     if (!authenticated(state, request)) return unauthorized();
     const HeaderList allow = {{"Allow", "DELETE, GET, HEAD"}};
     if (state.sessions.erase(id) == 0) return json_reply(404, bodies::resource_not_found("Session", id), allow);
+    if (state.options.on_session) state.options.on_session("logout " + id);
     return json_reply(200, bodies::success(), allow);
 }
 
@@ -163,7 +165,7 @@ std::string expanded(const Scenario& scenario, const std::string& body) {
     return document.dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
 }
 
-Reply default_answer(State& state, const httplib::Request& request) {
+Reply resource_answer(State& state, const httplib::Request& request) {
     const std::string& path = request.path;
     const std::string sessions(kSessionsPath);
     if (request.method == "POST" && (path == sessions || path == sessions + "/")) return login(state, request);
@@ -179,6 +181,12 @@ Reply default_answer(State& state, const httplib::Request& request) {
         return json_reply(200, request.has_param("$expand") ? expanded(state.options.scenario, in_tree->second)
                                                              : in_tree->second);
     return json_reply(404, bodies::resource_not_found("Resource", path));
+}
+
+Reply default_answer(State& state, const httplib::Request& request) {
+    Reply answer = resource_answer(state, request);
+    if (request.method == "GET" && answer.status != 401) answer.delay = state.options.read_delay;
+    return answer;
 }
 
 Reply answer_for(State& state, const httplib::Request& request) {
@@ -223,6 +231,9 @@ void send_reply(const Reply& reply, httplib::Response& response) {
 void handle(State& state, const httplib::Request& request, httplib::Response& response) {
     std::unique_lock lock(state.mutex);
     state.requests.push_back(record_of(state, request));
+    // A hung BMC: the logout is neither done nor answered for that long.
+    if (request.method == "DELETE")
+        state.wake.wait_for(lock, state.options.logout_delay, [&] { return state.stopping; });
     const Reply reply = answer_for(state, request);
     state.wake.wait_for(lock, reply.delay, [&] { return state.stopping; });
     lock.unlock();

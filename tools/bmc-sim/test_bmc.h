@@ -6,6 +6,7 @@
 // the TLS connections it accepted.
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,10 @@ struct Options {
     std::optional<std::string> user;          // when set, the only user name accepted
     std::optional<std::string> password;      // when set, the only password accepted
     std::chrono::milliseconds login_delay{0}; // waited before answering a login
+    std::chrono::milliseconds logout_delay{0};  // a logout is neither done nor answered before
+    std::chrono::milliseconds read_delay{0};    // waited before answering each resource read
+    // Called with "login ID" and "logout ID" as sessions open and close.
+    std::function<void(const std::string& event)> on_session;
 };
 
 class TestBmc {
