@@ -11,6 +11,11 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
   check-discovered EXPECTED HOST SECONDS
   check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
+  check-overrun RUNLOG SLOW_ADDRESS SESSIONLOG TIMEOUT SECONDS
+                                   what Zabbix did to an external check run that overran TIMEOUT
+  check-sessions-closed SESSIONLOG SECONDS   every BMC session opened was closed
+  dashboard-facts HOST OUT         what the browser check needs to know of HOST, as JSON
+  open-problem HOST KEY VALUE NAME SECONDS   send one value and wait for the problem NAME
   check-triggers EXPECTED HOST SECONDS
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
 """
@@ -210,8 +215,10 @@ def cmd_provision(template_path, out):
     with open(template_path, encoding="utf-8") as f:
         source = f.read()
     rule = {"createMissing": True, "updateExisting": True}
-    rules = {"groups": {"createMissing": True}, "templates": rule, "items": rule, "discoveryRules": rule,
-             "triggers": rule, "valueMaps": rule, "templateLinkage": {"createMissing": True}}
+    rules = {"templates": rule, "items": rule, "discoveryRules": rule, "triggers": rule, "graphs": rule,
+             "valueMaps": rule, "templateDashboards": rule, "templateLinkage": {"createMissing": True}}
+    # 6.2 split host groups from template groups.
+    rules["groups" if os.environ["E2E_ZABBIX_VERSION"] == "6.0" else "template_groups"] = {"createMissing": True}
     result = api.call("configuration.import", {"format": "yaml", "rules": rules, "source": source})
     if result is not True:
         fail("configuration.import answered %r" % (result,))
@@ -235,10 +242,13 @@ def cmd_provision(template_path, out):
         items = api.call("item.get", {"hostids": hostid, "search": {"key_": "bmc-probe["}, "output":
                                       ["itemid", "key_", "status"]})
         by_mode = {i["key_"].split('"')[1]: i for i in items}
-        if by_mode.get("discoveryRedfish", {}).get("status") != "1":
-            fail("%s: the discoveryRedfish external check is not disabled" % name)
+        # discoveryRedfish is the default mode; discoveryOpenBMC stays, disabled.
+        if by_mode.get("discoveryOpenBMC", {}).get("status") != "1":
+            fail("%s: the discoveryOpenBMC external check is not disabled" % name)
+        if by_mode.get("discoveryRedfish", {}).get("status") != "0":
+            fail("%s: the discoveryRedfish external check is not enabled" % name)
         if name not in json.loads(os.environ["E2E_EXTERNAL_HOSTS"]):
-            api.call("item.update", {"itemid": by_mode["discoveryOpenBMC"]["itemid"], "status": 1})
+            api.call("item.update", {"itemid": by_mode["discoveryRedfish"]["itemid"], "status": 1})
     with open(out, "w") as f:
         json.dump(ids, f)
     print("hosts created: " + ", ".join(ids))
@@ -438,7 +448,7 @@ def cmd_check_external(host_ok, host_fail, host_slow, seconds):
                    " from items i join hosts h on h.hostid = i.hostid"
                    " join functions f on f.itemid = i.itemid join triggers t on t.triggerid = f.triggerid"
                    " where i.key_ like %s and i.status = 0 and h.host in (%s, %s, %s)",
-                   'bmc-probe["discoveryOpenBMC"%', host_ok, host_fail, host_slow)
+                   'bmc-probe["discoveryRedfish"%', host_ok, host_fail, host_slow)
         return {r[0]: {"value": r[2], "problem": r[3] == "1"} for r in rows}
 
     def problems_now():
@@ -457,6 +467,114 @@ def cmd_check_external(host_ok, host_fail, host_slow, seconds):
     now = state()
     print("external check: a run ending in OK leaves its trigger at rest; a failed run (%r) and one killed at "
           "the Timeout (%r) are problems" % (now[host_fail]["value"][:60], now[host_slow]["value"]))
+
+
+def run_log(path):
+    """The external script's log: per run, its start and end, the BMC address,
+    the probe's process id and any signal the script caught."""
+    runs = {}
+    with open(path) as f:
+        for line in f:
+            words = line.split()
+            if len(words) < 3:
+                continue
+            run = runs.setdefault(words[0], {"pid": int(words[0])})
+            if words[1] == "start":
+                run.update(start=float(words[2]), address=words[3] if len(words) > 3 else "")
+            elif words[1] == "child":
+                run["child"] = int(words[2])
+            elif words[1] == "end":
+                run.update(end=float(words[2]), status=int(words[4]))
+            elif words[1] == "signal":
+                run.update(signal=words[2], signal_at=float(words[3]))
+    return [r for r in runs.values() if "start" in r]
+
+
+def alive(pid):
+    return pid is not None and os.path.exists("/proc/%d" % pid)
+
+
+def session_counts(path):
+    with open(path) as f:
+        events = [line.split() for line in f if line.strip()]
+    opened = {e[1] for e in events if e[0] == "login"}
+    closed = {e[1] for e in events if e[0] == "logout"}
+    return len(opened), len(opened - closed)
+
+
+def cmd_check_overrun(log_path, address, session_log, timeout, seconds):
+    """Follows one run against the BMC that never answers a read, from its
+    start to its end, and states what the Zabbix server did to it."""
+    timeout, deadline = float(timeout), time.time() + float(seconds)
+    watched = None
+    while watched is None:
+        # A run started from now on, so that it is seen from start to end.
+        fresh = [r for r in run_log(log_path) if r["address"] == address and alive(r["pid"])
+                 and r["start"] > time.time() - 1.0 and "child" in r]
+        if fresh:
+            watched = fresh[0]
+        elif time.time() > deadline:
+            fail("no run of the external check against %s started within %s s" % (address, seconds))
+        else:
+            time.sleep(0.05)
+    while alive(watched["pid"]) or alive(watched.get("child")):
+        if time.time() > deadline:
+            fail("the run %d against %s still goes on after %s s" % (watched["pid"], address, seconds))
+        time.sleep(0.05)
+    gone_after = time.time() - watched["start"]
+    run = next(r for r in run_log(log_path) if r["pid"] == watched["pid"])
+    opened, still_open = session_counts(session_log)
+    problems = []
+    if not timeout - 0.5 <= gone_after <= timeout + 3.0:
+        problems.append("its processes were gone %.1f s after its start, not at the time-out of %g s" %
+                        (gone_after, timeout))
+    if "end" in run:
+        problems.append("its script saw the probe end on its own: %r" % (run,))
+    if still_open < 1:
+        problems.append("the BMC has no session left open (%d opened)" % opened)
+    if problems:
+        fail("overrunning run: " + "; ".join(problems))
+    if "signal" in run:
+        how = "sent SIG%s to the run's process group %.1f s after its start" % (run["signal"],
+                                                                              run["signal_at"] - run["start"])
+    else:
+        how = "ended the run's process group %.1f s after its start, too fast for its script's trap" % gone_after
+    print("overrun: Zabbix %s %s (time-out %g s); the probe, killed between its login and its logout, left "
+          "its session open on the BMC (%d of the %d sessions opened there)" %
+          (os.environ["E2E_ZABBIX_VERSION"], how, timeout, still_open, opened))
+
+
+def cmd_check_sessions_closed(session_log, seconds):
+    def problems_now():
+        opened, still_open = session_counts(session_log)
+        if opened == 0:
+            return ["no session was ever opened"]
+        return ["%d of %d sessions open" % (still_open, opened)] if still_open else []
+
+    # A run may be between its login and its logout right now.
+    wait_for("sessions closed", seconds, problems_now)
+    print("sessions: each of the %d sessions opened on the BMC by the probe's runs, Zabbix's own among them, "
+          "was closed" % session_counts(session_log)[0])
+
+
+def cmd_dashboard_facts(host, out):
+    api = Api()
+    hostid = api.call("host.get", {"filter": {"host": [host]}, "output": ["hostid"]})[0]["hostid"]
+    graphs = api.call("graph.get", {"hostids": hostid, "output": ["graphid", "name"],
+                                    "selectGraphItems": ["color"], "sortfield": "name"})
+    facts = {"hostid": hostid, "host": host, "graphs": [
+        {"graphid": g["graphid"], "name": g["name"], "colors": [i["color"] for i in g["gitems"]]} for g in graphs]}
+    with open(out, "w") as f:
+        json.dump(facts, f)
+    print("dashboard facts: host %s (%s), %d graphs" % (host, hostid, len(graphs)))
+
+
+def cmd_open_problem(host, key, value, name, seconds):
+    if not zabbix_send(host, key, value):
+        fail("%s refused on %s" % (key, host))
+    wait_for("problem on %s" % host, seconds,
+             lambda: [] if name in open_problems(host) else ["not open: " + name])
+    print("problem opened on %s: %s" % (host, name))
 
 
 def cmd_listen_once(port_file, seconds):
@@ -496,6 +614,10 @@ def main(argv):
         "check-discovered": lambda a: cmd_check_discovered(*a),
         "check-external": lambda a: cmd_check_external(*a),
         "check-triggers": lambda a: cmd_check_triggers(*a),
+        "check-overrun": lambda a: cmd_check_overrun(*a),
+        "check-sessions-closed": lambda a: cmd_check_sessions_closed(*a),
+        "dashboard-facts": lambda a: cmd_dashboard_facts(*a),
+        "open-problem": lambda a: cmd_open_problem(*a),
         "listen-once": lambda a: cmd_listen_once(*a),
     }
     if len(argv) < 2 or argv[1] not in commands:
