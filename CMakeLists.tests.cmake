@@ -53,3 +53,9 @@ bmc_probe_tests(support_tests support)
 bmc_probe_tests(redfish_tests redfish)
 bmc_probe_tests(health_tests health)
 bmc_probe_tests(run_tests run)
+
+# zabbix/bmc-probe-7.0.yaml is made from zabbix/bmc-probe.yaml; a change to
+# the one without the other fails here.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME ZabbixTemplate70.IsWhatToolsMakesOfThe60Template
+         COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/zabbix-template-7.0 --check)
