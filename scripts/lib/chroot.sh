@@ -3,9 +3,10 @@
 #
 # A chroot is made by debootstrap from Debian's registry and kept as a tarball
 # in the cache, so that later runs only unpack it. Every command runs in a
-# mount and process namespace of its own: the mounts it needs (/proc, /dev,
-# /sys, the cache of downloaded packages) and any process it leaves behind end
-# with it, on every way out.
+# mount and process namespace of its own, so that its mounts (/proc, a
+# private /dev/pts for apt and dpkg, and the cache of downloaded packages;
+# debootstrap made the chroot's own device nodes) and any process it leaves
+# behind end with it, on every way out.
 #
 #   BMC_PROBE_CACHE          the cache (default /var/cache/bmc-probe-test);
 #                            never needed for correctness, any of it may go
@@ -46,8 +47,7 @@ chroot_run() {
     root=$1 packages=$2
     shift 2
     mount -t proc proc "$root/proc"
-    mount -t sysfs sysfs "$root/sys"
-    mount --rbind /dev "$root/dev"
+    mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
     mount --bind "$packages" "$root/var/cache/apt/archives"
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
       DEBIAN_FRONTEND=noninteractive "$@"
