@@ -1,12 +1,14 @@
 # Debian chroots for building and testing the package, sourced by
 # scripts/package and scripts/test-package (as root).
 #
-# A chroot is made by debootstrap from Debian's registry and kept as a tarball
-# in the cache, so that later runs only unpack it. Every command runs in a
-# mount and process namespace of its own, so that its mounts (/proc, a
-# private /dev/pts for apt and dpkg, and the cache of downloaded packages;
-# debootstrap made the chroot's own device nodes) and any process it leaves
-# behind end with it, on every way out.
+# Each release has one minbase chroot made by debootstrap from Debian's
+# registry; the chroots for building and for testing add packages to it with
+# apt. All are kept as tarballs in the cache, so that later runs only unpack
+# them, and the packages they download are kept beside them. dpkg does not
+# sync to disk in these throwaway chroots. Every command runs in a mount and
+# process namespace of its own, so that its mounts (/proc and a private
+# /dev/pts; debootstrap made the chroot's own device nodes) and any process it
+# leaves behind end with it, on every way out.
 #
 #   BMC_PROBE_CACHE          the cache (default /var/cache/bmc-probe-test);
 #                            never needed for correctness, any of it may go
@@ -28,71 +30,116 @@ release_codename() { # release number -> codename
 
 host_release() { (. /etc/os-release && echo "${ID:-}:${VERSION_ID:-}"); }
 
-# Downloaded packages, one folder per codename, shared by debootstrap and apt.
+chroot_codename() { (. "$1/etc/os-release" && echo "$VERSION_CODENAME"); }
+
+# Downloaded packages, one folder per codename.
 chroot_package_cache() { # codename
   local dir=$chroot_cache/debs/$1
-  mkdir -p "$dir/partial"
-  find "$dir" -maxdepth 1 -name '*.deb' -mtime +60 -delete
+  mkdir -p "$dir"
   echo "$dir"
+}
+
+# Copies packages from one folder to another that lacks them: hard links where
+# both are on one file system. A file appears whole or not at all.
+copy_packages() { # from, to
+  local deb name
+  for deb in "$1"/*.deb; do
+    [ -e "$deb" ] || continue
+    name=${deb##*/}
+    [ -e "$2/$name" ] && continue
+    ln "$deb" "$2/$name" 2>/dev/null ||
+      { cp "$deb" "$2/.$name.$$" && mv "$2/.$name.$$" "$2/$name"; } || true
+  done
 }
 
 # chroot_run ROOT COMMAND...: runs COMMAND as root inside the chroot ROOT with
 # a clean environment.
 chroot_run() {
-  local root=$1 codename
+  local root=$1
   shift
-  codename=$(. "$root/etc/os-release" && echo "$VERSION_CODENAME")
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   unshare --mount --pid --fork --propagation private -- /bin/bash -euc '
-    root=$1 packages=$2
-    shift 2
+    root=$1
+    shift
     mount -t proc proc "$root/proc"
     mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
-    mount --bind "$packages" "$root/var/cache/apt/archives"
     chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 \
       DEBIAN_FRONTEND=noninteractive "$@"
-  ' chroot_run "$root" "$(chroot_package_cache "$codename")" "$@"
+  ' chroot_run "$root" "$@"
 }
 
-# chroot_tarball NAME CODENAME VARIANT INCLUDE [SETUP]: prints the path of the
-# cached tarball NAME, a debootstrap chroot of CODENAME (variant VARIANT, with
-# the comma-separated packages INCLUDE), made when missing or too old. SETUP,
-# a function, is then called with the new chroot's folder before it is packed.
-chroot_tarball() {
-  local name=$1 codename=$2 variant=$3 include=$4 setup=${5:-}
-  local tarball=$chroot_cache/$name.tar.zst dir
-  mkdir -p "$chroot_cache"
-  if [ -s "$tarball" ] && [ -z "$(find "$tarball" -mtime +"$chroot_max_age_days")" ]; then
-    echo "$tarball"
-    return 0
-  fi
-  echo "chroot: making $name with debootstrap (cached in $chroot_cache)" >&2
-  dir=$(mktemp -d "${chroot_work:?}/new-chroot.XXXXXX")
-  chmod 0755 "$dir"
-  # In a mount namespace of its own, so that the mounts debootstrap makes
-  # inside the chroot cannot outlive it.
-  unshare --mount --propagation private -- \
-    debootstrap --variant="$variant" ${include:+--include="$include"} \
-    --cache-dir="$(chroot_package_cache "$codename")" \
-    "$codename" "$dir" "$debian_mirror" >"$dir.log" 2>&1 ||
-    { tail -n 30 "$dir.log" >&2; echo "chroot: debootstrap of $codename failed" >&2; return 1; }
-  # Nothing installed here starts a service.
-  printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
-  chmod 0755 "$dir/usr/sbin/policy-rc.d"
-  [ -z "$setup" ] || "$setup" "$dir" >>"$dir.log" 2>&1 ||
-    { tail -n 30 "$dir.log" >&2; echo "chroot: setting up $name failed" >&2; return 1; }
-  # apt's own cache stays out of the tarball (chroot_run mounts the shared one).
-  rm -f "$dir"/var/cache/apt/archives/*.deb "$dir"/var/cache/apt/*.bin
-  tar --zstd --numeric-owner -C "$dir" -cf "$tarball.$$" .
-  mv "$tarball.$$" "$tarball"
-  rm -rf "$dir" "$dir.log"
-  echo "$tarball"
-}
-
-# chroot_unpack TARBALL DIR: a fresh chroot in DIR (emptied first).
+# chroot_unpack TARBALL DIR: a fresh chroot in DIR (emptied first), with the
+# cached packages of its release at hand for apt.
 chroot_unpack() {
   rm -rf "$2"
   mkdir -p "$2"
   tar --zstd --numeric-owner -xpf "$1" -C "$2"
   chmod 0755 "$2"
+  copy_packages "$(chroot_package_cache "$(chroot_codename "$2")")" "$2/var/cache/apt/archives"
+}
+
+# chroot_remove DIR: keeps what apt downloaded there, then removes it.
+chroot_remove() {
+  copy_packages "$1/var/cache/apt/archives" "$(chroot_package_cache "$(chroot_codename "$1")")"
+  rm -rf "$1"
+}
+
+fresh_tarball() { [ -s "$1" ] && [ -z "$(find "$1" -mtime +"$chroot_max_age_days")" ]; }
+
+pack_chroot() { # dir, tarball
+  rm -f "$1"/var/cache/apt/archives/*.deb "$1"/var/cache/apt/*.bin
+  tar -I 'zstd -T0' --numeric-owner -C "$1" -cf "$2.$$" .
+  mv "$2.$$" "$2"
+}
+
+# The bare minbase chroot of CODENAME; prints its tarball.
+chroot_base_tarball() { # codename
+  local codename=$1 tarball=$chroot_cache/base-$1.tar.zst dir lock
+  mkdir -p "$chroot_cache"
+  exec {lock}>"$tarball.lock"
+  flock "$lock"
+  if ! fresh_tarball "$tarball"; then
+    echo "chroot: making the $codename minbase chroot with debootstrap" >&2
+    dir=$(mktemp -d "${chroot_work:?}/new-chroot.XXXXXX")
+    chmod 0755 "$dir"
+    # In a mount namespace of its own, so that the mounts debootstrap makes
+    # inside the chroot cannot outlive it. The second stage runs without sync.
+    { unshare --mount --propagation private -- debootstrap --foreign --variant=minbase \
+        --cache-dir="$(chroot_package_cache "$codename")" "$codename" "$dir" "$debian_mirror" &&
+      mkdir -p "$dir/etc/dpkg/dpkg.cfg.d" &&
+      echo force-unsafe-io >"$dir/etc/dpkg/dpkg.cfg.d/unsafe-io" &&
+      unshare --mount --propagation private -- chroot "$dir" /debootstrap/debootstrap --second-stage
+    } >"$dir.log" 2>&1 ||
+      { tail -n 30 "$dir.log" >&2; echo "chroot: debootstrap of $codename failed" >&2; return 1; }
+    # Nothing installed later starts a service.
+    printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
+    chmod 0755 "$dir/usr/sbin/policy-rc.d"
+    pack_chroot "$dir" "$tarball"
+    rm -rf "$dir" "$dir.log"
+  fi
+  exec {lock}>&-
+  echo "$tarball"
+}
+
+# chroot_tarball NAME CODENAME SETUP: prints the path of the cached tarball
+# NAME, the minbase chroot of CODENAME after SETUP (a function called with the
+# chroot's folder), made when missing or too old.
+chroot_tarball() {
+  local name=$1 codename=$2 setup=$3 tarball=$chroot_cache/$1.tar.zst base dir lock
+  mkdir -p "$chroot_cache"
+  exec {lock}>"$tarball.lock"
+  flock "$lock"
+  if ! fresh_tarball "$tarball"; then
+    base=$(chroot_base_tarball "$codename")
+    echo "chroot: making $name (cached in $chroot_cache)" >&2
+    dir=$(mktemp -d "${chroot_work:?}/new-chroot.XXXXXX")
+    chroot_unpack "$base" "$dir"
+    "$setup" "$dir" >"$dir.log" 2>&1 ||
+      { tail -n 30 "$dir.log" >&2; echo "chroot: setting up $name failed" >&2; return 1; }
+    copy_packages "$dir/var/cache/apt/archives" "$(chroot_package_cache "$codename")"
+    pack_chroot "$dir" "$tarball"
+    rm -rf "$dir" "$dir.log"
+  fi
+  exec {lock}>&-
+  echo "$tarball"
 }
