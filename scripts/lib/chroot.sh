@@ -71,11 +71,11 @@ chroot_run() {
 # chroot_unpack TARBALL DIR: a fresh chroot in DIR (emptied first), with the
 # cached packages of its release at hand for apt.
 chroot_unpack() {
-  rm -rf "$2"
-  mkdir -p "$2"
-  tar --zstd --numeric-owner -xpf "$1" -C "$2"
-  chmod 0755 "$2"
-  copy_packages "$(chroot_package_cache "$(chroot_codename "$2")")" "$2/var/cache/apt/archives"
+  rm -rf "$2" &&
+    mkdir -p "$2" &&
+    tar --zstd --numeric-owner -xpf "$1" -C "$2" &&
+    chmod 0755 "$2" &&
+    copy_packages "$(chroot_package_cache "$(chroot_codename "$2")")" "$2/var/cache/apt/archives"
 }
 
 # chroot_remove DIR: keeps what apt downloaded there, then removes it.
@@ -87,59 +87,58 @@ chroot_remove() {
 fresh_tarball() { [ -s "$1" ] && [ -z "$(find "$1" -mtime +"$chroot_max_age_days")" ]; }
 
 pack_chroot() { # dir, tarball
-  rm -f "$1"/var/cache/apt/archives/*.deb "$1"/var/cache/apt/*.bin
-  tar -I 'zstd -T0' --numeric-owner -C "$1" -cf "$2.$$" .
-  mv "$2.$$" "$2"
+  rm -f "$1"/var/cache/apt/archives/*.deb "$1"/var/cache/apt/*.bin &&
+    tar -I 'zstd -T0' --numeric-owner -C "$1" -cf "$2.$$" . &&
+    mv "$2.$$" "$2"
 }
 
-# The bare minbase chroot of CODENAME; prints its tarball.
-chroot_base_tarball() { # codename
-  local codename=$1 tarball=$chroot_cache/base-$1.tar.zst dir lock
+# cached_chroot TARBALL MAKE ARGS...: prints TARBALL, made first (under a lock,
+# when it is missing or too old) from a new folder that `MAKE FOLDER ARGS...`
+# fills. MAKE runs where `set -e` does not hold, so it chains its steps with &&.
+cached_chroot() {
+  local tarball=$1 make=$2 dir lock
+  shift 2
   mkdir -p "$chroot_cache"
   exec {lock}>"$tarball.lock"
   flock "$lock"
   if ! fresh_tarball "$tarball"; then
-    echo "chroot: making the $codename minbase chroot with debootstrap" >&2
+    echo "chroot: making ${tarball##*/} (cached in $chroot_cache)" >&2
     dir=$(mktemp -d "${chroot_work:?}/new-chroot.XXXXXX")
     chmod 0755 "$dir"
-    # In a mount namespace of its own, so that the mounts debootstrap makes
-    # inside the chroot cannot outlive it. The second stage runs without sync.
-    { unshare --mount --propagation private -- debootstrap --foreign --variant=minbase \
-        --cache-dir="$(chroot_package_cache "$codename")" "$codename" "$dir" "$debian_mirror" &&
-      mkdir -p "$dir/etc/dpkg/dpkg.cfg.d" &&
-      echo force-unsafe-io >"$dir/etc/dpkg/dpkg.cfg.d/unsafe-io" &&
-      unshare --mount --propagation private -- chroot "$dir" /debootstrap/debootstrap --second-stage
-    } >"$dir.log" 2>&1 ||
-      { tail -n 30 "$dir.log" >&2; echo "chroot: debootstrap of $codename failed" >&2; return 1; }
-    # Nothing installed later starts a service.
-    printf '#!/bin/sh\nexit 101\n' >"$dir/usr/sbin/policy-rc.d"
-    chmod 0755 "$dir/usr/sbin/policy-rc.d"
-    pack_chroot "$dir" "$tarball"
+    "$make" "$dir" "$@" >"$dir.log" 2>&1 ||
+      { tail -n 30 "$dir.log" >&2; echo "chroot: making ${tarball##*/} failed" >&2; return 1; }
+    pack_chroot "$dir" "$tarball" || { rm -f "$tarball.$$"; return 1; }
     rm -rf "$dir" "$dir.log"
   fi
   exec {lock}>&-
   echo "$tarball"
+}
+
+make_base_chroot() { # folder, codename
+  # In a mount namespace of its own, so that the mounts debootstrap makes
+  # inside the chroot cannot outlive it. The second stage runs without sync,
+  # and nothing installed later starts a service.
+  unshare --mount --propagation private -- debootstrap --foreign --variant=minbase \
+    --cache-dir="$(chroot_package_cache "$2")" "$2" "$1" "$debian_mirror" &&
+    mkdir -p "$1/etc/dpkg/dpkg.cfg.d" &&
+    echo force-unsafe-io >"$1/etc/dpkg/dpkg.cfg.d/unsafe-io" &&
+    unshare --mount --propagation private -- chroot "$1" /debootstrap/debootstrap --second-stage &&
+    printf '#!/bin/sh\nexit 101\n' >"$1/usr/sbin/policy-rc.d" &&
+    chmod 0755 "$1/usr/sbin/policy-rc.d"
+}
+
+make_chroot_from_base() { # folder, codename, setup
+  local base
+  base=$(cached_chroot "$chroot_cache/base-$2.tar.zst" make_base_chroot "$2") &&
+    chroot_unpack "$base" "$1" &&
+    "$3" "$1" &&
+    copy_packages "$1/var/cache/apt/archives" "$(chroot_package_cache "$2")"
 }
 
 # chroot_tarball NAME CODENAME SETUP: prints the path of the cached tarball
-# NAME, the minbase chroot of CODENAME after SETUP (a function called with the
-# chroot's folder), made when missing or too old.
+# NAME: the minbase chroot of CODENAME (made by debootstrap, cached too) after
+# SETUP, a function called with the chroot's folder that chains its steps with
+# && (see cached_chroot).
 chroot_tarball() {
-  local name=$1 codename=$2 setup=$3 tarball=$chroot_cache/$1.tar.zst base dir lock
-  mkdir -p "$chroot_cache"
-  exec {lock}>"$tarball.lock"
-  flock "$lock"
-  if ! fresh_tarball "$tarball"; then
-    base=$(chroot_base_tarball "$codename")
-    echo "chroot: making $name (cached in $chroot_cache)" >&2
-    dir=$(mktemp -d "${chroot_work:?}/new-chroot.XXXXXX")
-    chroot_unpack "$base" "$dir"
-    "$setup" "$dir" >"$dir.log" 2>&1 ||
-      { tail -n 30 "$dir.log" >&2; echo "chroot: setting up $name failed" >&2; return 1; }
-    copy_packages "$dir/var/cache/apt/archives" "$(chroot_package_cache "$codename")"
-    pack_chroot "$dir" "$tarball"
-    rm -rf "$dir" "$dir.log"
-  fi
-  exec {lock}>&-
-  echo "$tarball"
+  cached_chroot "$chroot_cache/$1.tar.zst" make_chroot_from_base "$2" "$3"
 }
