@@ -11,7 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string reply(reinterpret_cast<const char*>(data), size);
     try {
-        (void)support::parse_sender_reply(reply, "127.0.0.1:10051", "storageHealth");
+        (void)support::parse_sender_reply(reply, {"127.0.0.1:10051", "storageHealth", "storageHealth", 1});
     } catch (const support::Failure& failure) {
         const std::string message = failure.what();
         if (failure.kind != support::FailureKind::ZabbixError ||

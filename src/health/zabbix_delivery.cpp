@@ -1,5 +1,7 @@
 #include "health/zabbix_delivery.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string_view>
 
 #include "health/items.h"
@@ -12,28 +14,15 @@
 namespace health {
 namespace {
 
+// A refusal names the first keys of a request Zabbix refused whole; of one it
+// refused in part, whose refused keys Zabbix does not tell, every candidate.
 constexpr std::size_t named_refusals = 5;
-
-// Refusals of the fixed items and discovery documents; per-row items are
-// refused as a matter of course until Zabbix has created them from a fresh
-// discovery, so they are not kept.
-struct Refusals {
-    std::vector<std::string> keys;
-    std::string first_info;
-};
+constexpr std::size_t named_candidates = 30;
 
 struct Delivery {
     support::ZabbixLink link;
     const std::string& host;
-    Refusals refusals;
 };
-
-void send_counted(Delivery& delivery, const std::string& key, const support::Json& value) {
-    const auto result = support::send_zabbix(delivery.link, delivery.host, key, value);
-    if (result.accepted) return;
-    if (delivery.refusals.keys.empty()) delivery.refusals.first_info = result.info;
-    delivery.refusals.keys.push_back(key);
-}
 
 const support::Json& row_member(const DiscoveryRow& row, std::string_view macro, std::string_view list_key) {
     const auto found = row.find(macro);
@@ -44,23 +33,26 @@ const support::Json& row_member(const DiscoveryRow& row, std::string_view macro,
     return *found;
 }
 
+// Per-row items are refused as a matter of course until Zabbix has created
+// them from a fresh discovery, so their refusals do not count.
 void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const DiscoveryList& list) {
     const auto& rows = snapshot.*list.rows;
-    send_counted(delivery, std::string(list.key), discovery_document(rows));
+    support::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(rows));
     const std::string_view name_macro = list.entries.front().macro;
     for (const auto& row : rows) {
         const auto& name = row_member(row, name_macro, list.key);
         for (const auto& entry : list.entries) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
             support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), name),
-                                 row_member(row, entry.macro, list.key));
+                                 row_member(row, entry.macro, list.key), support::Refusal::Expected);
         }
     }
 }
 
 void send_fixed_items(Delivery& delivery, const HealthSnapshot& snapshot, Group group) {
     for (const auto* item : fixed_items(group))
-        if (!item->key.empty()) send_counted(delivery, std::string(item->key), snapshot.*(item->field));
+        if (!item->key.empty())
+            support::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot.*(item->field));
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',
@@ -78,16 +70,32 @@ std::string key_parameter(const std::string& name) {
     return quoted + "\"";
 }
 
-[[noreturn]] void fail_refused(const Refusals& refusals, const std::string& host) {
-    std::string named;
-    for (std::size_t i = 0; i < refusals.keys.size() && i < named_refusals; ++i)
-        named += (i == 0 ? "" : ", ") + refusals.keys[i];
-    const std::size_t more = refusals.keys.size() > named_refusals ? refusals.keys.size() - named_refusals : 0;
+std::string key_list(const std::vector<std::string>& keys, std::size_t named) {
+    std::string list;
+    for (std::size_t i = 0; i < keys.size() && i < named; ++i) list += (i == 0 ? "" : ", ") + keys[i];
+    return keys.size() > named ? list + " and " + std::to_string(keys.size() - named) + " more" : list;
+}
+
+// Fails when Zabbix refused values whose refusal counts.
+void check_refusals(const std::vector<support::RequestAnswer>& answers, const std::string& host) {
+    std::uint64_t refused = 0;
+    std::vector<std::string> keys;
+    std::string first_info;
+    bool whole = true;
+    for (const auto& answer : answers) {
+        if (answer.refusal != support::Refusal::Counts || answer.result.failed == 0) continue;
+        refused += std::min<std::uint64_t>(answer.result.failed, answer.keys.size());
+        whole = whole && answer.result.failed >= answer.keys.size();
+        keys.insert(keys.end(), answer.keys.begin(), answer.keys.end());
+        if (first_info.empty()) first_info = answer.result.info;
+    }
+    if (refused == 0) return;
+    const std::string which = whole ? ": " + key_list(keys, named_refusals)
+                                    : " among these " + std::to_string(keys.size()) +
+                                          ", without saying which: " + key_list(keys, named_candidates);
     throw support::Failure(support::FailureKind::ZabbixRefused,
-                           "Zabbix refused " + std::to_string(refusals.keys.size()) + " value(s) for host \"" + host +
-                               "\": " + named + (more ? " and " + std::to_string(more) + " more" : "") +
-                               " (Zabbix: \"" + refusals.first_info +
-                               "\"); check that the host and its items exist in Zabbix");
+                           "Zabbix refused " + std::to_string(refused) + " value(s) for host \"" + host + "\"" + which +
+                               " (Zabbix: \"" + first_info + "\"); check that the host and its items exist in Zabbix");
 }
 
 }  // namespace
@@ -109,12 +117,19 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
 
 void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host) {
-    Delivery delivery{support::ZabbixLink{zabbix_server}, zabbix_host, {}};
-    for (const auto& group : kGroups) {
-        if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
-        else send_fixed_items(delivery, snapshot, group.group);
+    Delivery delivery{support::ZabbixLink{zabbix_server}, zabbix_host};
+    try {
+        for (const auto& group : kGroups) {
+            if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
+            else send_fixed_items(delivery, snapshot, group.group);
+        }
+    } catch (...) {
+        // What was gathered before the failure goes out first, as it would have
+        // value by value; then the run fails for what stopped the delivery.
+        (void)support::send_gathered(delivery.link);
+        throw;
     }
-    if (!delivery.refusals.keys.empty()) fail_refused(delivery.refusals, zabbix_host);
+    check_refusals(support::send_gathered(delivery.link), zabbix_host);
     support::print_line("OK");
     support::end_run(0);
 }

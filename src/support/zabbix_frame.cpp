@@ -11,8 +11,9 @@ namespace support {
 namespace {
 
 constexpr unsigned char protocol_flag = 0x01;
-// The answer to one value is about a hundred bytes; a length field far beyond
-// that is a corrupt or foreign frame, refused before anything is allocated.
+// The answer to a request is about a hundred bytes, however many values it
+// carried; a length field far beyond that is a corrupt or foreign frame,
+// refused before anything is allocated.
 constexpr std::uint32_t max_reply_size = 64 * 1024;
 constexpr std::size_t shown_reply_size = 200;
 
@@ -46,36 +47,46 @@ std::string shown(const std::string& text) {
     return text.size() <= shown_reply_size ? text : text.substr(0, shown_reply_size) + "...";
 }
 
-// "processed: 0; failed: 1; ..." tells a refused value from an accepted one.
-bool refused(const std::string& info) {
+// "processed: 21; failed: 2; ..." counts the refused values of a request.
+std::uint64_t failed_count(const std::string& info) {
     const auto at = info.find("failed: ");
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos) return 0;
     std::uint64_t failed = 0;
     const auto [end, error] = std::from_chars(info.data() + at + 8, info.data() + info.size(), failed);
-    return error == std::errc::result_out_of_range || (error == std::errc{} && failed > 0);
+    if (error == std::errc::result_out_of_range) return UINT64_MAX;
+    return error == std::errc{} ? failed : 0;
 }
+
+// The JSON text of a string; throws Json::type_error when it is not valid UTF-8.
+std::string quoted(const std::string& text) { return Json(text).dump(); }
 
 }  // namespace
 
-void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
-    throw Failure(FailureKind::ZabbixError, "Zabbix server " + where.server + ", key \"" + where.key + "\": " + why);
+std::string where_text(const ZabbixWhere& where) {
+    const std::string server = "Zabbix server " + where.server + ", ";
+    if (where.values <= 1) return server + "key \"" + where.first_key + "\"";
+    return server + std::to_string(where.values) + " values from key \"" + where.first_key + "\" to \"" +
+           where.last_key + "\"";
 }
 
-std::string sender_request(const std::string& zabbix_host, const std::string& key, const Json& value,
-                           const ZabbixWhere& where) {
-    // Filled member by member: initializer lists would copy every value twice,
-    // which shows in a run that sends several hundred values.
-    Json request = Json::object();
-    request["request"] = "sender data";
-    Json& item = request["data"].emplace_back(Json::object());
-    item["host"] = zabbix_host;
-    item["key"] = key;
-    item["value"] = value_text(value);
+void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
+    throw Failure(FailureKind::ZabbixError, where_text(where) + ": " + why);
+}
+
+std::string sender_item(const std::string& zabbix_host, const std::string& key, const Json& value, Timestamp at,
+                        const ZabbixWhere& where) {
     try {
-        return frame(request.dump());
+        return "{\"host\":" + quoted(zabbix_host) + ",\"key\":" + quoted(key) +
+               ",\"value\":" + quoted(value_text(value)) + ",\"clock\":" + std::to_string(at.sec) +
+               ",\"ns\":" + std::to_string(at.ns) + "}";
     } catch (const Json::type_error&) {
         zabbix_failure(where, "the host name, key or value is not valid UTF-8");
     }
+}
+
+std::string sender_frame(const std::string& items, Timestamp sent_at) {
+    return frame("{\"request\":\"sender data\",\"data\":[" + items + "],\"clock\":" + std::to_string(sent_at.sec) +
+                 ",\"ns\":" + std::to_string(sent_at.ns) + "}");
 }
 
 std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where) {
@@ -111,11 +122,10 @@ SendResult read_answer(const std::string& payload, const ZabbixWhere& where) {
     if (*response != "success")
         zabbix_failure(where, "the server answered \"" + response->get<std::string>() + "\"" +
                                   (info_text.empty() ? "" : ": " + info_text));
-    return SendResult{!refused(info_text), info_text};
+    return SendResult{failed_count(info_text), info_text};
 }
 
-SendResult parse_sender_reply(const std::string& reply, const std::string& server, const std::string& key) {
-    const ZabbixWhere where{server, key};
+SendResult parse_sender_reply(const std::string& reply, const ZabbixWhere& where) {
     const std::uint32_t size = reply_size(reply.substr(0, kFrameHeaderSize), where);
     const std::string payload = reply.substr(kFrameHeaderSize, size);
     check_payload_size(payload, size, where);

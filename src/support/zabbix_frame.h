@@ -1,6 +1,7 @@
 #pragma once
-// The Zabbix sender protocol's bytes, with no I/O: the request frame for one
-// value, and the reply read from the bytes a server sent back.
+// The Zabbix sender protocol's bytes, with no I/O: the data item of one value,
+// the request frame that carries a run of them, and the reply read from the
+// bytes a server sent back.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,26 +11,46 @@
 namespace support {
 
 struct SendResult {
-    bool accepted;     // false when Zabbix answered "failed: 1" for the item
-    std::string info;  // Zabbix's info text
+    std::uint64_t failed;  // values Zabbix refused, from "failed: N" in its info
+    std::string info;      // Zabbix's info text
 };
 
-// The exchange a failure happened in: the server (or node) and the key.
+// The exchange a failure happened in: the server (or node) and the request's
+// keys, its first and last when it carries more than one value.
 struct ZabbixWhere {
     std::string server;
-    std::string key;
+    std::string first_key;
+    std::string last_key;
+    std::size_t values = 1;
 };
 
-// Raises the ZabbixError "Zabbix server <server>, key "<key>": <why>".
+// "Zabbix server <server>, key "<key>"", or for several values
+// "Zabbix server <server>, <n> values from key "<first>" to "<last>"".
+std::string where_text(const ZabbixWhere& where);
+
+// Raises the ZabbixError "<where_text>: <why>".
 [[noreturn]] void zabbix_failure(const ZabbixWhere& where, const std::string& why);
+
+// A moment as Zabbix's clock and ns fields give it.
+struct Timestamp {
+    std::int64_t sec = 0;
+    std::int64_t ns = 0;
+};
 
 // "ZBXD", the protocol flag, 4 bytes of payload length, 4 reserved bytes.
 inline constexpr std::size_t kFrameHeaderSize = 13;
 
-// The whole request frame that sends value under key for zabbix_host; the
-// value as the text a person reads in the debug report.
-std::string sender_request(const std::string& zabbix_host, const std::string& key, const Json& value,
-                           const ZabbixWhere& where);
+// The data item that sends value under key for zabbix_host at the moment at:
+// {"host":...,"key":...,"value":...,"clock":...,"ns":...}, the value as the
+// text a person reads in the debug report. Text that is not valid UTF-8
+// raises a failure naming where.
+std::string sender_item(const std::string& zabbix_host, const std::string& key, const Json& value, Timestamp at,
+                        const ZabbixWhere& where);
+
+// The whole request frame for data items joined by ",", stamped with the
+// moment it is sent so that the server can correct the items' clocks for the
+// difference between its clock and ours.
+std::string sender_frame(const std::string& items, Timestamp sent_at);
 
 // The payload size a reply's header announces, after checking that the header
 // is a whole Zabbix frame header of a believable size.
@@ -38,13 +59,13 @@ std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where);
 // Fails unless payload holds the announced size.
 void check_payload_size(const std::string& payload, std::uint32_t size, const ZabbixWhere& where);
 
-// The answer in a reply's payload: accepted, refused, or a failure when the
-// server answered anything but "success".
+// The answer in a reply's payload: how many values were refused, or a failure
+// when the server answered anything but "success".
 SendResult read_answer(const std::string& payload, const ZabbixWhere& where);
 
-// The answer in the bytes a server sent back for one value (frame header and
-// payload; bytes after the announced payload are ignored), with the same
-// failures; server and key name the exchange in them.
-SendResult parse_sender_reply(const std::string& reply, const std::string& server, const std::string& key);
+// The answer in the bytes a server sent back for one request (frame header
+// and payload; bytes after the announced payload are ignored), with the same
+// failures.
+SendResult parse_sender_reply(const std::string& reply, const ZabbixWhere& where);
 
 }  // namespace support

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "support/failure.h"
 #include "support/runtime_limiter.h"
 
 namespace support {
@@ -23,13 +24,13 @@ struct SocketCloser {
 };
 using Socket = std::unique_ptr<int, SocketCloser>;
 
-// One connection, for one value. The socket stays non-blocking; with PSK the
+// One connection, for one request. The socket stays non-blocking; with PSK the
 // channel runs over it.
 struct Connection {
     Socket socket;
-    ZabbixWhere where;
-    std::string stage;  // what the connection is doing, for the message when it drops
-    std::optional<PskChannel> tls;
+    ZabbixWhere where{};
+    std::string stage{};  // what the connection is doing, for the message when it drops
+    std::optional<PskChannel> tls{};
 };
 
 int poll_limit() {
@@ -105,32 +106,16 @@ Socket connect_endpoint(ZabbixLink& link, const ZabbixEndpoint& endpoint, std::s
     return nullptr;
 }
 
-bool same_endpoint(const ZabbixEndpoint& a, const ZabbixEndpoint& b) { return a.host == b.host && a.port == b.port; }
-
 // The cluster's nodes in order, the one that answered before moved to the front.
 std::vector<ZabbixEndpoint> node_order(const ZabbixLink& link) {
     std::vector<ZabbixEndpoint> order = link.server.nodes;
     if (link.answering_node) {
         const auto known = std::find_if(order.begin(), order.end(), [&](const ZabbixEndpoint& node) {
-            return same_endpoint(node, *link.answering_node);
+            return node.host == link.answering_node->host && node.port == link.answering_node->port;
         });
         if (known != order.end()) std::rotate(order.begin(), known, known + 1);
     }
     return order;
-}
-
-Connection open_connection(ZabbixLink& link, const ZabbixWhere& where) {
-    if (link.server.nodes.empty()) zabbix_failure(where, "no server address");
-    std::string reasons;
-    for (const auto& node : node_order(link)) {
-        std::string reason;
-        if (Socket socket = connect_endpoint(link, node, reason)) {
-            link.answering_node = node;
-            return Connection{std::move(socket), ZabbixWhere{endpoint_text(node), where.key}, "", std::nullopt};
-        }
-        reasons += (reasons.empty() ? "" : "; ") + endpoint_text(node) + ": " + reason;
-    }
-    zabbix_failure(where, "cannot connect (" + reasons + ")");
 }
 
 void send_plain(const Connection& connection, const char* data, std::size_t size) {
@@ -167,6 +152,38 @@ void start_tls(ZabbixLink& link, Connection& connection, const ZabbixPsk& psk) {
     connection.stage = "during the TLS handshake (PSK)";
     if (!link.psk_context) link.psk_context = make_psk_context(connection.where);
     psk_handshake(connection.tls.emplace(), link.psk_context.get(), psk, transport_of(connection), connection.where);
+}
+
+// The failure's text after its where: the reason a node gave.
+std::string why_of(const Failure& failure, const ZabbixWhere& where) {
+    const std::string prefix = where_text(where) + ": ";
+    const std::string message = failure.what();
+    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
+// Connects to the first node that takes the connection, TLS included. It is
+// made in place: a TLS channel must not move once it has been set up.
+void open_connection(ZabbixLink& link, Connection& connection, const ZabbixWhere& where) {
+    if (link.server.nodes.empty()) zabbix_failure(where, "no server address");
+    std::string reasons;
+    for (const auto& node : node_order(link)) {
+        std::string reason;
+        connection.socket = connect_endpoint(link, node, reason);
+        if (connection.socket) {
+            connection.where = where;
+            connection.where.server = endpoint_text(node);
+            try {
+                if (link.server.psk) start_tls(link, connection, *link.server.psk);
+                link.answering_node = node;
+                return;
+            } catch (const Failure& failure) {
+                reason = why_of(failure, connection.where);
+                connection.tls.reset();
+            }
+        }
+        reasons += (reasons.empty() ? "" : "; ") + endpoint_text(node) + ": " + reason;
+    }
+    zabbix_failure(where, "cannot connect (" + reasons + ")");
 }
 
 void send_all(Connection& connection, const std::string& bytes) {
@@ -208,17 +225,34 @@ void close_tls(Connection& connection) {
     if (!alert.empty()) (void)!send(*connection.socket, alert.data(), alert.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-}  // namespace
-
-SendResult send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value) {
-    const ZabbixWhere where{server_text(link.server), key};
-    const std::string request = sender_request(zabbix_host, key, value, where);
-    Connection connection = open_connection(link, where);
-    if (link.server.psk) start_tls(link, connection, *link.server.psk);
-    send_all(connection, request);
+SendResult exchange(ZabbixLink& link, const GatheredRequest& request) {
+    Connection connection;
+    open_connection(link, connection,
+                    {server_text(link.server), request.keys.front(), request.keys.back(), request.keys.size()});
+    send_all(connection, sender_frame(request.items, clock_now()));
     const std::string reply = receive_reply(connection);
     close_tls(connection);
     return read_answer(reply, connection.where);
+}
+
+}  // namespace
+
+void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value,
+                 Refusal refusal) {
+    const ZabbixWhere where{server_text(link.server), key, key, 1};
+    const Timestamp moment = next_moment(link.gathered, clock_now());
+    gather(link.gathered, refusal, key, sender_item(zabbix_host, key, value, moment, where));
+}
+
+std::vector<RequestAnswer> send_gathered(ZabbixLink& link) {
+    std::vector<GatheredRequest> requests = std::move(link.gathered.requests);
+    link.gathered.requests.clear();
+    std::vector<RequestAnswer> answers;
+    for (auto& request : requests) {
+        SendResult result = exchange(link, request);
+        answers.push_back({request.refusal, std::move(request.keys), std::move(result)});
+    }
+    return answers;
 }
 
 }  // namespace support

@@ -1,10 +1,13 @@
 #pragma once
-// send_zabbix: one item value to the Zabbix server over the sender protocol,
-// through a link made once per run. The link keeps what the run learns on
-// the way: the addresses of each server name (asked of the resolver once,
-// not once per value), the cluster node that answered (asked first from then
-// on) and the PSK context. Every socket call waits only as long as the
-// run-time guard allows.
+// send_zabbix: item values to the Zabbix server over the sender protocol,
+// through a link made once per run. send_zabbix gathers each value in call
+// order, stamped with its own moment; send_gathered then sends them in a few
+// requests (zabbix_batch), one connection each, as the server answers one
+// request per connection. The link keeps what the run learns on the way: the
+// addresses of each server name (asked of the resolver once, not once per
+// request), the cluster node that answered (asked first from then on) and the
+// PSK context. Every socket call waits only as long as the run-time guard
+// allows.
 #include <sys/socket.h>
 
 #include <map>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "support/json.h"
+#include "support/zabbix_batch.h"
 #include "support/zabbix_frame.h"
 #include "support/zabbix_psk.h"
 #include "support/zabbix_server.h"
@@ -32,11 +36,29 @@ struct ZabbixLink {
     std::map<std::string, std::vector<ResolvedAddress>> resolved{};  // "host:port" -> its addresses
     std::optional<ZabbixEndpoint> answering_node{};
     PskContext psk_context{nullptr, SSL_CTX_free};  // made at the first PSK connection
+    Gathered gathered{};                            // values not sent yet
 };
 
-// Delivers one value; a value that cannot be delivered (server unreachable,
-// connection dropped, malformed reply, "response" other than "success") ends
-// the run with a Failure naming the server and the key.
-SendResult send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value);
+// Gathers one value for the next send_gathered. A value whose text cannot go
+// on the wire (not valid UTF-8) ends the run with a Failure naming the key.
+void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value,
+                 Refusal refusal = Refusal::Counts);
+
+// The server's answer to one request.
+struct RequestAnswer {
+    Refusal refusal;
+    std::vector<std::string> keys;
+    SendResult result;
+};
+
+// Sends every gathered value, request by request, and forgets them. A request
+// that cannot be delivered (no node takes the connection, connection dropped,
+// malformed reply, "response" other than "success") ends the run with a
+// Failure naming the server and the request's keys; the requests after it are
+// not sent. A node that cannot be connected to or fails the TLS handshake is
+// passed over for the next node of the cluster, with the same request; once
+// the request has gone out it is not sent again, since the node may have
+// stored it.
+std::vector<RequestAnswer> send_gathered(ZabbixLink& link);
 
 }  // namespace support

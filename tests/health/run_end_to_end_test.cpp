@@ -139,6 +139,7 @@ TEST(RunEndToEnd, DeliveryOfTheRealisticMachine) {
     const auto calls = trapper.calls();
     ASSERT_EQ(calls.size(), 23u + 3u * (16u + 8u + 18u));
     for (const auto& call : calls) EXPECT_EQ(call.host, "srv-01");
+    EXPECT_EQ(trapper.connections(), 2);  // the fixed items and documents, then the per-row values
     const auto value_of = [&](const std::string& key) {
         for (const auto& call : calls)
             if (call.key == key) return call.value;

@@ -5,11 +5,13 @@
 #include <optional>
 
 #include "health/test_documents.h"
+#include "kit/sender_frame.h"
 #include "kit/test_trapper.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/run_end.h"
 #include "support/runtime_limiter.h"
+#include "support/zabbix_batch.h"
 
 namespace {
 
@@ -257,25 +259,72 @@ TEST(ZabbixDelivery, UpperCaseDebugIsAnOrdinaryHost) {
     for (const auto& call : calls) EXPECT_EQ(call.host, "DEBUG");
 }
 
-TEST(ZabbixDelivery, ABrokenReplyStopsTheDeliveryThere) {
+// The fixed items and documents travel in one request, the per-row values in
+// the next: Zabbix counts refusals per request, and only the first kind's count.
+TEST(ZabbixDelivery, FixedItemsAndDocumentsInOneRequestPerRowValuesInTheNext) {
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(realistic_machine(), trapper.server()).status, 0);
+    const auto requests = trapper.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(trapper.connections(), 2);
+    const std::vector<std::string> counted(requests[0].keys.begin() + 6, requests[0].keys.begin() + 10);
+    EXPECT_EQ(counted, (std::vector<std::string>{"discovery_ChassiPower", "discovery_ChassiThermalFan",
+                                                 "discovery_ChassiThermalTemp", "totalPower"}));
+    EXPECT_EQ(requests[0].keys.size(), 23u);
+    EXPECT_EQ(requests[1].keys.size(), 15u);
+    EXPECT_EQ(requests[1].keys.front(), "readingVolts[P12V]");
+    EXPECT_EQ(requests[1].keys.back(), "tempState[CPU0 Temp]");
+}
+
+TEST(ZabbixDelivery, AHugeDeliverySplitsIntoRequestsOfAtMost250Values) {
+    HealthSnapshot snapshot;
+    for (int i = 0; i < 1200; ++i) snapshot.discoveryChassiPower.push_back(voltage("PSU rail " + std::to_string(i), 12));
+    for (int i = 0; i < 1000; ++i) snapshot.discoveryChassiThermalFan.push_back(fan("Fan " + std::to_string(i), 4000));
+    for (int i = 0; i < 1100; ++i)
+        snapshot.discoveryChassiThermalTemp.push_back(temperature("DIMM " + std::to_string(i) + " °C", 40.5));
+    TestTrapper trapper;
+    const auto delivered = deliver(snapshot, trapper.server());
+    EXPECT_EQ(delivered.status, 0);
+    EXPECT_EQ(delivered.out, "OK\n");
+    const auto requests = trapper.requests();
+    ASSERT_EQ(requests.size(), 41u);  // 23 values, then 9900 per-row values
+    EXPECT_EQ(requests[0].keys.size(), 23u);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].keys.size(), i + 1 < requests.size() ? 250u : 150u) << i;
+        EXPECT_LE(requests[i].frame.size(), kit::kFrameHeaderSize + support::kMaxRequestBytes + 100) << i;
+    }
+    const auto keys = trapper.keys();
+    ASSERT_EQ(keys.size(), 23u + 3u * 3300u);
+    EXPECT_EQ(keys[6], "discovery_ChassiPower");
+    EXPECT_EQ(keys[7], "readingVolts[PSU rail 0]");
+    EXPECT_EQ(keys[6 + 1 + 3600], "discovery_ChassiThermalFan");
+    EXPECT_EQ(keys[keys.size() - 15], "tempState[DIMM 1099 °C]");
+    EXPECT_EQ(value_sent(trapper, "readingCelsius[DIMM 1099 °C]"), "40.5");
+}
+
+TEST(ZabbixDelivery, ABrokenReplyStopsTheDeliveryAtThatRequest) {
     for (const auto answer : {TrapperAnswer::Close, TrapperAnswer::Garbage, TrapperAnswer::ResponseFailed}) {
-        for (const int call : {1, 8, 12, 29}) {
+        for (const int request : {1, 2}) {
             HealthSnapshot snapshot;
             snapshot.discoveryChassiPower = {voltage("P5V", 5.0)};
             snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000)};
             TestTrapper trapper;
-            trapper.answer_at(call, answer);
+            trapper.answer_at(request, answer);
             const auto delivered = deliver(snapshot, trapper.server());
-            ASSERT_TRUE(delivered.failure) << call;
+            ASSERT_TRUE(delivered.failure) << request;
             EXPECT_EQ(delivered.failure->kind, support::FailureKind::ZabbixError);
+            const std::string where = request == 1 ? "23 values from key \"storageHealth\" to \"peakPowerState\": "
+                                                   : "6 values from key \"readingVolts[P5V]\" to \"fanState[Fan 0]\": ";
+            EXPECT_NE(std::string(delivered.failure->what()).find(where), std::string::npos) << delivered.failure->what();
             EXPECT_FALSE(delivered.status);
             EXPECT_EQ(delivered.out, "");
-            EXPECT_EQ(trapper.calls().size(), static_cast<std::size_t>(call));
+            EXPECT_EQ(trapper.requests().size(), static_cast<std::size_t>(request));
+            EXPECT_EQ(trapper.calls().size(), request == 1 ? 23u : 29u);
         }
     }
 }
 
-TEST(ZabbixDelivery, NoServerListeningFailsAtTheFirstCall) {
+TEST(ZabbixDelivery, NoServerListeningFailsNamingTheServer) {
     TestTrapper closed([] {
         kit::TrapperOptions options;
         options.listening = false;
@@ -283,7 +332,11 @@ TEST(ZabbixDelivery, NoServerListeningFailsAtTheFirstCall) {
     }());
     const auto delivered = deliver(HealthSnapshot{}, closed.server());
     ASSERT_TRUE(delivered.failure);
-    EXPECT_NE(std::string(delivered.failure->what()).find("key \"storageHealth\": cannot connect"), std::string::npos);
+    EXPECT_NE(std::string(delivered.failure->what())
+                  .find("Zabbix server 127.0.0.1:" + std::to_string(closed.port()) +
+                        ", 23 values from key \"storageHealth\" to \"peakPowerState\": cannot connect"),
+              std::string::npos)
+        << delivered.failure->what();
     EXPECT_EQ(delivered.out, "");
 }
 
@@ -311,11 +364,15 @@ TEST(ZabbixDelivery, RefusedFixedItemsOrDocumentsFailAfterEverythingWasSent) {
     EXPECT_EQ(trapper.calls().size(), 26u);
     ASSERT_TRUE(delivered.failure);
     EXPECT_EQ(delivered.failure->kind, support::FailureKind::ZabbixRefused);
+    // Zabbix counts 2 refusals in the request of 23 without naming them: every candidate is named.
     const std::string message = delivered.failure->what();
-    EXPECT_NE(message.find("refused 2 value(s) for host \"bmc-01\": discovery_ChassiThermalFan, peakPower ("),
+    EXPECT_NE(message.find("refused 2 value(s) for host \"bmc-01\" among these 23, without saying which: "
+                           "storageHealth, storageHealthRollup, storageState, "),
               std::string::npos)
         << message;
-    EXPECT_NE(message.find("processed: 0; failed: 1"), std::string::npos) << message;
+    EXPECT_NE(message.find(", discovery_ChassiThermalFan, "), std::string::npos) << message;
+    EXPECT_NE(message.find(", peakPowerState (Zabbix: \"processed: 21; failed: 2; total: 23"), std::string::npos)
+        << message;
 }
 
 TEST(ZabbixDelivery, AnUnknownHostNamesTheFirstRefusalsAndHowManyInAll) {

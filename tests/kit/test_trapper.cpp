@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -21,11 +22,14 @@ using namespace std::chrono_literals;
 
 constexpr auto patience = 5s;  // how long a connection may take before the trapper gives up on it
 
-const char* const success_info = "processed: 1; failed: 0; total: 1; seconds spent: 0.000052";
-const char* const refusal_info = "processed: 0; failed: 1; total: 1; seconds spent: 0.000048";
-
 std::string answer_frame(const std::string& response, const std::string& info) {
     return frame(support::Json{{"response", response}, {"info", info}}.dump());
+}
+
+// Zabbix's info text for a request of total values, refused of them refused.
+std::string counted_info(std::size_t total, std::size_t refused) {
+    return "processed: " + std::to_string(total - refused) + "; failed: " + std::to_string(refused) +
+           "; total: " + std::to_string(total) + "; seconds spent: 0.000052";
 }
 
 struct Peer {
@@ -90,11 +94,11 @@ void wait_until_closed(const Peer& peer) {
     }
 }
 
-void send_answer(const Peer& peer, TrapperAnswer answer) {
-    const std::string success = answer_frame("success", success_info);
+void send_answer(const Peer& peer, TrapperAnswer answer, std::size_t total, std::size_t refused) {
+    const std::string success = answer_frame("success", counted_info(total, refused));
     switch (answer) {
         case TrapperAnswer::Success: return write_all(peer, success);
-        case TrapperAnswer::Refuse: return write_all(peer, answer_frame("success", refusal_info));
+        case TrapperAnswer::Refuse: return write_all(peer, answer_frame("success", counted_info(total, total)));
         case TrapperAnswer::SplitSuccess: return write_in_pieces(peer, success);
         case TrapperAnswer::Close: return;
         case TrapperAnswer::Garbage: return write_all(peer, frame("<html>not json</html>"));
@@ -107,19 +111,29 @@ void send_answer(const Peer& peer, TrapperAnswer answer) {
     }
 }
 
-TrapperCall parse_call(const std::string& header, const std::string& payload) {
-    TrapperCall call;
-    call.frame = header + payload;
-    call.request = support::Json::parse(payload, nullptr, false);
-    if (call.request.is_object() && call.request.contains("data") && call.request["data"].is_array() &&
-        !call.request["data"].empty()) {
-        const auto& item = call.request["data"][0];
-        call.host = item.value("host", "");
-        call.key = item.value("key", "");
-        if (item.contains("value")) call.value = item["value"].is_string() ? item["value"].get<std::string>()
-                                                                           : item["value"].dump();
+std::string text_of(const support::Json& item, const char* name) {
+    if (!item.is_object() || !item.contains(name)) return "";
+    const auto& member = item[name];
+    return member.is_string() ? member.get<std::string>() : member.dump();
+}
+
+// The request and its values; a payload that is not a sender request has none.
+TrapperRequest parse_request(const std::string& header, const std::string& payload, int number,
+                             std::vector<TrapperCall>& values) {
+    TrapperRequest request{header + payload, support::Json::parse(payload, nullptr, false), {}};
+    const auto& data = request.payload.is_object() ? request.payload.value("data", support::Json()) : support::Json();
+    if (!data.is_array()) return request;
+    for (const auto& item : data) {
+        TrapperCall call{text_of(item, "host"), text_of(item, "key"), text_of(item, "value"), item, std::nullopt, 0,
+                         number};
+        if (item.is_object() && item.contains("clock") && item["clock"].is_number_integer()) {
+            call.clock = item["clock"].get<std::int64_t>();
+            call.ns = item.value("ns", std::int64_t{0});
+        }
+        request.keys.push_back(call.key);
+        values.push_back(std::move(call));
     }
-    return call;
+    return request;
 }
 
 unsigned int take_psk(SSL* ssl, const char* identity, unsigned char* key, unsigned int max_key) {
@@ -178,9 +192,9 @@ void TestTrapper::start_listening() {
     worker = std::thread([this] { serve(); });
 }
 
-void TestTrapper::answer_at(int call, TrapperAnswer answer) {
+void TestTrapper::answer_at(int request, TrapperAnswer answer) {
     const std::lock_guard guard(lock);
-    scripted[call] = answer;
+    scripted[request] = answer;
 }
 
 void TestTrapper::refuse_keys(std::function<bool(const std::string&)> predicate) {
@@ -189,8 +203,21 @@ void TestTrapper::refuse_keys(std::function<bool(const std::string&)> predicate)
 }
 
 std::vector<TrapperCall> TestTrapper::calls() const {
+    std::vector<TrapperCall> values;
+    {
+        const std::lock_guard guard(lock);
+        values = recorded;
+    }
+    if (std::all_of(values.begin(), values.end(), [](const TrapperCall& call) { return call.clock.has_value(); }))
+        std::stable_sort(values.begin(), values.end(), [](const TrapperCall& a, const TrapperCall& b) {
+            return std::pair(*a.clock, a.ns) < std::pair(*b.clock, b.ns);
+        });
+    return values;
+}
+
+std::vector<TrapperRequest> TestTrapper::requests() const {
     const std::lock_guard guard(lock);
-    return recorded;
+    return recorded_requests;
 }
 
 std::vector<std::string> TestTrapper::keys() const {
@@ -199,11 +226,11 @@ std::vector<std::string> TestTrapper::keys() const {
     return keys;
 }
 
-TrapperAnswer TestTrapper::answer_for(int call, const std::string& key) const {
+TrapperAnswer TestTrapper::answer_for(int request, const std::vector<std::string>& keys, std::size_t& refused) const {
     const std::lock_guard guard(lock);
-    if (const auto found = scripted.find(call); found != scripted.end()) return found->second;
-    if (refused_key && refused_key(key)) return TrapperAnswer::Refuse;
-    return TrapperAnswer::Success;
+    refused = refused_key ? static_cast<std::size_t>(std::count_if(keys.begin(), keys.end(), refused_key)) : 0;
+    const auto found = scripted.find(request);
+    return found != scripted.end() ? found->second : TrapperAnswer::Success;
 }
 
 void TestTrapper::serve() {
@@ -225,14 +252,19 @@ void TestTrapper::handle(int client) {
     std::string header, payload;
     if ((!ssl || accept_tls(peer)) && read_exactly(peer, header, kFrameHeaderSize) && header.compare(0, 5, "ZBXD\x01") == 0) {
         if (read_exactly(peer, payload, announced_size(header.data()))) {
-            TrapperCall call = parse_call(header, payload);
+            std::vector<TrapperCall> values;
+            std::vector<std::string> keys;
             int number;
             {
                 const std::lock_guard guard(lock);
-                recorded.push_back(call);
-                number = static_cast<int>(recorded.size());
+                number = static_cast<int>(recorded_requests.size()) + 1;
+                recorded_requests.push_back(parse_request(header, payload, number, values));
+                keys = recorded_requests.back().keys;
+                recorded.insert(recorded.end(), values.begin(), values.end());
             }
-            send_answer(peer, answer_for(number, call.key));
+            std::size_t refused = 0;
+            const TrapperAnswer answer = answer_for(number, keys, refused);
+            send_answer(peer, answer, keys.size(), refused);
         }
     }
     if (ssl) {

@@ -1,8 +1,10 @@
 #pragma once
 // A Zabbix trapper for tests: a real TCP listener on 127.0.0.1 (an ephemeral
-// port) that speaks the sender protocol, records every request and answers
-// as the test scripts it, plainly or over TLS with a PSK.
+// port) that speaks the sender protocol, records every request and its
+// values and answers as the test scripts it, plainly or over TLS with a PSK.
+// Like Zabbix it counts the refused values of a request in its answer.
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -17,8 +19,8 @@
 namespace kit {
 
 enum class TrapperAnswer {
-    Success,         // "success", "processed: 1; failed: 0; ..."
-    Refuse,          // "success", "processed: 0; failed: 1; ..."
+    Success,         // "success", "processed: N; failed: 0; total: N; ..." (the refused keys counted, if any)
+    Refuse,          // "success", every value refused: "processed: 0; failed: N; total: N; ..."
     SplitSuccess,    // Success written in small pieces with pauses between them
     Close,           // closes the connection without answering
     Garbage,         // a well-formed frame whose payload is not JSON
@@ -29,12 +31,22 @@ enum class TrapperAnswer {
     Silent,          // reads the request and never answers
 };
 
+// One value received.
 struct TrapperCall {
     std::string host;
     std::string key;
-    std::string value;      // the "value" text; the JSON text if it was not a string
-    support::Json request;  // the whole request payload
+    std::string value;  // the "value" text; the JSON text if it was not a string
+    support::Json item;  // the value's whole data item
+    std::optional<std::int64_t> clock;
+    std::int64_t ns = 0;
+    int request = 0;  // the number of the request that carried it, from 1
+};
+
+// One request received.
+struct TrapperRequest {
     std::string frame;      // every byte received: header and payload
+    support::Json payload;  // the payload as JSON (discarded when it is not JSON)
+    std::vector<std::string> keys;
 };
 
 struct TrapperPsk {
@@ -60,18 +72,23 @@ struct TestTrapper {
     support::ZabbixServer server() const;
 
     void start_listening();
-    // Calls are counted from 1 over the trapper's life.
-    void answer_at(int call, TrapperAnswer answer);
+    // Requests are counted from 1 over the trapper's life.
+    void answer_at(int request, TrapperAnswer answer);
+    // Values under these keys are refused and counted as failed.
     void refuse_keys(std::function<bool(const std::string& key)> predicate);
 
+    // Every value received, in the order Zabbix's history shows them: by
+    // their clock and ns when every value has them, else as they arrived.
     std::vector<TrapperCall> calls() const;
     std::vector<std::string> keys() const;
+    std::vector<TrapperRequest> requests() const;
     int connections() const { return accepted; }
 
 private:
     void serve();
     void handle(int client);
-    TrapperAnswer answer_for(int call, const std::string& key) const;
+    // The answer to a request, and how many of its keys are refused.
+    TrapperAnswer answer_for(int request, const std::vector<std::string>& keys, std::size_t& refused) const;
 
     TrapperOptions options;
     int listen_fd = -1;
@@ -82,6 +99,7 @@ private:
     mutable std::mutex lock;
     std::map<int, TrapperAnswer> scripted;
     std::function<bool(const std::string&)> refused_key;
+    std::vector<TrapperRequest> recorded_requests;
     std::vector<TrapperCall> recorded;
     std::thread worker;
 };

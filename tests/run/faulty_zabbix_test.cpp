@@ -1,7 +1,7 @@
 // The real binary delivering to a Zabbix server that fails: the delivery
-// stops at the failing call with status 1 and an error naming the server and
-// the key, what went out before stays delivered, and the BMC session was
-// already closed.
+// stops at the failing request with status 1 and an error naming the server
+// and the request's keys, what went out before stays delivered, nothing after
+// it goes out, and the BMC session was already closed.
 #include <gtest/gtest.h>
 
 #include "hostile_support.h"
@@ -12,14 +12,16 @@ namespace {
 
 using kit::TrapperAnswer;
 
-constexpr int kFailingCall = 5;
+// The realistic machine's delivery: 23 fixed items and documents, then 126 per-row values.
+constexpr std::size_t kFirstRequest = 23;
+constexpr std::size_t kAllValues = 149;
 
 struct Fault {
     TrapperAnswer answer;
     const char* why;
 };
 
-TEST(FaultyZabbix, BrokenReplyStopsTheDeliveryAtThatCall) {
+TEST(FaultyZabbix, BrokenReplyStopsTheDeliveryAtThatRequest) {
     const Fault faults[] = {
         {TrapperAnswer::Close, "closed the connection without a reply"},
         {TrapperAnswer::WrongFrame, "not a Zabbix frame"},
@@ -28,32 +30,37 @@ TEST(FaultyZabbix, BrokenReplyStopsTheDeliveryAtThatCall) {
         {TrapperAnswer::HalfThenClose, "connection dropped after"},
     };
     for (const auto& fault : faults) {
-        SCOPED_TRACE(fault.why);
-        auto bmc = kit::start_bmc();
-        kit::TestTrapper trapper;
-        trapper.answer_at(kFailingCall, fault.answer);
-        const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
-        const auto keys = trapper.keys();
-        ASSERT_EQ(keys.size(), static_cast<std::size_t>(kFailingCall))  // nothing after the failing call
-            << "status " << run.status << " after " << run.elapsed.count() << " ms\n"
-            << run.out << run.err << hostile::request_log(*bmc);
-        hostile::expect_error_line(run, "ZabbixError",
-                                   "Zabbix server 127.0.0.1:" + std::to_string(trapper.port()) + ", key \"" +
-                                       keys.back() + "\": ");
-        EXPECT_NE(run.err.find(fault.why), std::string::npos) << run.err;
-        EXPECT_EQ(keys.front(), "storageHealth");
-        EXPECT_EQ(run.out.find("OK\n"), std::string::npos) << run.out;
-        hostile::expect_logged_out(*bmc);
+        for (const int failing : {1, 2}) {
+            SCOPED_TRACE(std::string(fault.why) + ", request " + std::to_string(failing));
+            auto bmc = kit::start_bmc();
+            kit::TestTrapper trapper;
+            trapper.answer_at(failing, fault.answer);
+            const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
+            const auto requests = trapper.requests();
+            ASSERT_EQ(requests.size(), static_cast<std::size_t>(failing))  // nothing after the failing request
+                << "status " << run.status << " after " << run.elapsed.count() << " ms\n"
+                << run.out << run.err << hostile::request_log(*bmc);
+            const auto& keys = requests.back().keys;
+            hostile::expect_error_line(run, "ZabbixError",
+                                       "Zabbix server 127.0.0.1:" + std::to_string(trapper.port()) + ", " +
+                                           std::to_string(keys.size()) + " values from key \"" + keys.front() +
+                                           "\" to \"" + keys.back() + "\": ");
+            EXPECT_NE(run.err.find(fault.why), std::string::npos) << run.err;
+            EXPECT_EQ(trapper.calls().size(), failing == 1 ? kFirstRequest : kAllValues);
+            EXPECT_EQ(requests.front().keys.front(), "storageHealth");
+            EXPECT_EQ(run.out.find("OK\n"), std::string::npos) << run.out;
+            hostile::expect_logged_out(*bmc);
+        }
     }
 }
 
-TEST(FaultyZabbix, RefusedConnectionFailsAtTheFirstKey) {
+TEST(FaultyZabbix, RefusedConnectionFailsNamingTheServer) {
     auto bmc = kit::start_bmc();
     kit::TestTrapper trapper(kit::TrapperOptions{false, std::nullopt});
     const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
     hostile::expect_error_line(run, "ZabbixError",
                                "Zabbix server 127.0.0.1:" + std::to_string(trapper.port()) +
-                                   ", key \"storageHealth\": cannot connect");
+                                   ", 23 values from key \"storageHealth\" to \"peakPowerState\": cannot connect");
     EXPECT_TRUE(trapper.calls().empty());
     hostile::expect_logged_out(*bmc);
 }
@@ -61,10 +68,11 @@ TEST(FaultyZabbix, RefusedConnectionFailsAtTheFirstKey) {
 TEST(FaultyZabbix, SilentServerIsCutOffAtTheRunTimeBound) {
     auto bmc = kit::start_bmc();
     kit::TestTrapper trapper;
-    trapper.answer_at(kFailingCall, TrapperAnswer::Silent);
+    trapper.answer_at(1, TrapperAnswer::Silent);
     const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port(), true);
     hostile::expect_timeout(run);
-    EXPECT_EQ(trapper.calls().size(), static_cast<std::size_t>(kFailingCall));
+    EXPECT_EQ(trapper.requests().size(), 1u);
+    EXPECT_EQ(trapper.calls().size(), kFirstRequest);
     hostile::expect_logged_out(*bmc);
     // Logged out before the delivery: the bound hit then asks for no second logout.
     EXPECT_EQ(run.out.find("Falha ao encerrar"), std::string::npos) << run.out;

@@ -1,4 +1,5 @@
-// The Zabbix reply parser on whole replies, as the fuzzer feeds it.
+// The sender protocol's bytes: the data items and request frame, and the
+// reply parser on whole replies, as the fuzzers feed them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 
 namespace {
 
+const support::ZabbixWhere kOneValue{"zbx:10051", "storageHealth", "storageHealth", 1};
+
 std::string framed(const std::string& payload, std::uint32_t announced) {
     std::string bytes = "ZBXD\x01";
     for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((announced >> shift) & 0xFF);
@@ -16,9 +19,9 @@ std::string framed(const std::string& payload, std::uint32_t announced) {
 
 std::string framed(const std::string& payload) { return framed(payload, static_cast<std::uint32_t>(payload.size())); }
 
-std::string failure_of(const std::string& reply) {
+std::string failure_of(const std::string& reply, const support::ZabbixWhere& where = kOneValue) {
     try {
-        support::parse_sender_reply(reply, "zbx:10051", "storageHealth");
+        support::parse_sender_reply(reply, where);
     } catch (const support::Failure& failure) {
         EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError);
         return failure.what();
@@ -26,17 +29,48 @@ std::string failure_of(const std::string& reply) {
     return "";
 }
 
-TEST(SenderReply, AcceptedAndRefusedValues) {
-    const auto accepted = support::parse_sender_reply(
-        framed(R"({"response":"success","info":"processed: 1; failed: 0; total: 1"})"), "zbx:10051", "k");
-    EXPECT_TRUE(accepted.accepted);
-    EXPECT_EQ(accepted.info, "processed: 1; failed: 0; total: 1");
-    const auto refused = support::parse_sender_reply(
-        framed(R"({"response":"success","info":"processed: 0; failed: 1; total: 1"})") + "trailing", "zbx:10051", "k");
-    EXPECT_FALSE(refused.accepted);
+TEST(SenderFrame, ItemsAndTheFrameThatCarriesThem) {
+    const std::string first =
+        support::sender_item("bmc \"01\"", "readingCelsius[Inlet °]", 22.5, {1796835845, 7}, kOneValue);
+    EXPECT_EQ(first, R"({"host":"bmc \"01\"","key":"readingCelsius[Inlet °]","value":"22.5","clock":1796835845,)"
+                     R"("ns":7})");
+    const std::string second = support::sender_item("bmc", "k", support::Json::array({1, "a\n"}), {1, 0}, kOneValue);
+    EXPECT_EQ(second, R"({"host":"bmc","key":"k","value":"[1, \"a\\n\"]","clock":1,"ns":0})");
+    const std::string frame = support::sender_frame(first + "," + second, {1796835846, 123456789});
+    const std::string payload = frame.substr(support::kFrameHeaderSize);
+    EXPECT_EQ(frame.substr(0, support::kFrameHeaderSize), framed("", static_cast<std::uint32_t>(payload.size())));
+    EXPECT_EQ(payload, R"({"request":"sender data","data":[)" + first + "," + second +
+                           R"(],"clock":1796835846,"ns":123456789})");
+    const auto parsed = support::Json::parse(payload);
+    EXPECT_EQ(parsed["data"][0]["host"], "bmc \"01\"");
+    EXPECT_EQ(parsed["data"][1]["value"], "[1, \"a\\n\"]");
 }
 
-TEST(SenderReply, EveryBrokenReplyNamesServerAndKey) {
+TEST(SenderFrame, TextThatIsNotUtf8NamesTheKey) {
+    try {
+        support::sender_item("bmc", "fanState[\xff]", 1, {}, {"zbx:10051", "fanState[\xff]", "fanState[\xff]", 1});
+        FAIL() << "no failure";
+    } catch (const support::Failure& failure) {
+        EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError);
+        EXPECT_NE(std::string(failure.what()).find("not valid UTF-8"), std::string::npos);
+    }
+}
+
+TEST(SenderReply, RefusedValuesAreCounted) {
+    const auto accepted = support::parse_sender_reply(
+        framed(R"({"response":"success","info":"processed: 149; failed: 0; total: 149"})"), kOneValue);
+    EXPECT_EQ(accepted.failed, 0u);
+    EXPECT_EQ(accepted.info, "processed: 149; failed: 0; total: 149");
+    const auto refused = support::parse_sender_reply(
+        framed(R"({"response":"success","info":"processed: 21; failed: 2; total: 23"})") + "trailing", kOneValue);
+    EXPECT_EQ(refused.failed, 2u);
+    const auto beyond = support::parse_sender_reply(
+        framed(R"({"response":"success","info":"failed: 99999999999999999999999"})"), kOneValue);
+    EXPECT_EQ(beyond.failed, UINT64_MAX);
+    EXPECT_EQ(support::parse_sender_reply(framed(R"({"response":"success"})"), kOneValue).failed, 0u);
+}
+
+TEST(SenderReply, EveryBrokenReplyNamesServerAndKeys) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "closed the connection without a reply"},
         {"HTTP/1.1 400", "not a Zabbix frame"},
@@ -52,6 +86,9 @@ TEST(SenderReply, EveryBrokenReplyNamesServerAndKey) {
         EXPECT_EQ(message.rfind("Zabbix server zbx:10051, key \"storageHealth\": ", 0), 0u) << message;
         EXPECT_NE(message.find(why), std::string::npos) << message;
     }
+    const std::string batch = failure_of("", {"zbx:10051", "storageHealth", "peakPowerState", 23});
+    EXPECT_EQ(batch, "Zabbix server zbx:10051, 23 values from key \"storageHealth\" to \"peakPowerState\": "
+                     "the server closed the connection without a reply");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "kit/run_binary.h"
+#include "kit/sender_frame.h"
 #include "kit/test_trapper.h"
 #include "support/failure.h"
 #include "support/runtime_limiter.h"
@@ -25,10 +26,14 @@ using support::Json;
 const char* const psk_identity = "probe-psk";
 const char* const psk_key = "1f87b595725ac58dd977beef14b97461a7c1045b9a1c963065002c5473194952";
 
-std::string reference_frame() {
-    const std::string payload =
-        R"({"request":"sender data","data":[{"host":"e2e-host","key":"powerControlHealth","value":"OK"}]})";
-    return std::string("ZBXD\x01\x5e\0\0\0\0\0\0\0", 13) + payload;
+// What zabbix_sender -T -N sends for one value (its own clock and ns), with
+// the request's clock and ns after the data.
+std::string reference_frame(const kit::TrapperCall& value, const support::Json& payload) {
+    const std::string body = R"({"request":"sender data","data":[{"host":"e2e-host","key":"powerControlHealth",)"
+                             R"("value":"OK","clock":)" +
+                             std::to_string(*value.clock) + R"(,"ns":)" + std::to_string(value.ns) + R"(}],"clock":)" +
+                             payload["clock"].dump() + R"(,"ns":)" + payload["ns"].dump() + "}";
+    return kit::frame(body);
 }
 
 kit::TrapperOptions not_listening() {
@@ -50,11 +55,25 @@ kit::RunOptions sender_options(const std::string& program) {
     return options;
 }
 
+// Gathers one value and sends it in a request of its own.
+support::SendResult send_now(support::ZabbixLink& link, const std::string& host, const std::string& key,
+                             const Json& value) {
+    support::send_zabbix(link, host, key, value);
+    const auto answers = support::send_gathered(link);
+    EXPECT_EQ(answers.size(), 1u);
+    return answers.at(0).result;
+}
+
 // One value over a link of its own, as the first value of a run goes.
 support::SendResult send_once(const support::ZabbixServer& server, const std::string& host, const std::string& key,
                               const Json& value) {
     support::ZabbixLink link{server};
-    return support::send_zabbix(link, host, key, value);
+    return send_now(link, host, key, value);
+}
+
+std::int64_t seconds_now() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 // The failure send_zabbix raises, or an empty one when it returned.
@@ -67,15 +86,23 @@ support::Failure failure_of(const std::function<void()>& call) {
     return support::Failure(support::FailureKind::Error, "(no failure: the call returned)");
 }
 
-TEST(ZabbixLink, WritesTheReferenceFrameByteForByte) {
+TEST(ZabbixLink, WritesZabbixSendersFrameWithTheValuesMoment) {
     TestTrapper trapper;
+    const std::int64_t before = seconds_now();
     const auto result = send_once(trapper.server(), "e2e-host", "powerControlHealth", "OK");
-    EXPECT_TRUE(result.accepted);
+    EXPECT_EQ(result.failed, 0u);
     EXPECT_NE(result.info.find("processed: 1; failed: 0"), std::string::npos);
     const auto calls = trapper.calls();
+    const auto requests = trapper.requests();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].frame.size(), 107u);
-    EXPECT_EQ(calls[0].frame, reference_frame());
+    ASSERT_EQ(requests.size(), 1u);
+    ASSERT_TRUE(calls[0].clock);
+    EXPECT_GE(*calls[0].clock, before);
+    EXPECT_LE(*calls[0].clock, seconds_now());
+    EXPECT_EQ(requests[0].frame, reference_frame(calls[0], requests[0].payload));
+    // The request is stamped when it goes out, after the value was gathered.
+    EXPECT_LE(std::pair(*calls[0].clock, calls[0].ns), std::pair(requests[0].payload["clock"].get<std::int64_t>(),
+                                                                 requests[0].payload["ns"].get<std::int64_t>()));
 }
 
 TEST(ZabbixLink, SendsEveryKindAsTheTextAPersonReadsInDebug) {
@@ -99,22 +126,77 @@ TEST(ZabbixLink, SendsEveryKindAsTheTextAPersonReadsInDebug) {
         {R"({"data": []})", R"({"data": []})"},
     };
     TestTrapper trapper;
-    for (const auto& [value, text] : cases) send_once(trapper.server(), "host °", "key[°]", value);
+    support::ZabbixLink link{trapper.server()};
+    for (const auto& [value, text] : cases) support::send_zabbix(link, "host °", "key[°]", value);
+    EXPECT_TRUE(trapper.calls().empty());  // gathered, not sent yet
+    ASSERT_EQ(support::send_gathered(link).size(), 1u);
     const auto calls = trapper.calls();
     ASSERT_EQ(calls.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(calls[i].value, cases[i].second) << i;
-        EXPECT_TRUE(calls[i].request["data"][0]["value"].is_string()) << i;
+        EXPECT_TRUE(calls[i].item["value"].is_string()) << i;
         EXPECT_EQ(calls[i].host, "host °");
         EXPECT_EQ(calls[i].key, "key[°]");
+        EXPECT_EQ(calls[i].request, 1);
     }
+}
+
+// Values whose refusal counts and values Zabbix may refuse travel apart, each
+// kind in call order; every value has its own moment, later than the one before.
+TEST(ZabbixLink, GathersEachKindInCallOrderAndSendsInOrderOfTheFirstValue) {
+    TestTrapper trapper;
+    trapper.refuse_keys([](const std::string& key) { return key == "row[b]" || key == "fixed2"; });
+    support::ZabbixLink link{trapper.server()};
+    const std::vector<std::pair<std::string, support::Refusal>> sent = {
+        {"fixed1", support::Refusal::Counts}, {"doc", support::Refusal::Counts},
+        {"row[a]", support::Refusal::Expected}, {"row[b]", support::Refusal::Expected},
+        {"fixed2", support::Refusal::Counts},
+    };
+    for (const auto& [key, refusal] : sent) support::send_zabbix(link, "h", key, 1, refusal);
+    const auto answers = support::send_gathered(link);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].refusal, support::Refusal::Counts);
+    EXPECT_EQ(answers[0].keys, (std::vector<std::string>{"fixed1", "doc", "fixed2"}));
+    EXPECT_EQ(answers[0].result.failed, 1u);
+    EXPECT_EQ(answers[1].refusal, support::Refusal::Expected);
+    EXPECT_EQ(answers[1].keys, (std::vector<std::string>{"row[a]", "row[b]"}));
+    EXPECT_EQ(answers[1].result.failed, 1u);
+    const auto requests = trapper.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].keys, answers[0].keys);
+    EXPECT_EQ(trapper.keys(), (std::vector<std::string>{"fixed1", "doc", "row[a]", "row[b]", "fixed2"}));
+    const auto calls = trapper.calls();
+    for (std::size_t i = 1; i < calls.size(); ++i)
+        EXPECT_LT(std::pair(*calls[i - 1].clock, calls[i - 1].ns), std::pair(*calls[i].clock, calls[i].ns));
+    EXPECT_TRUE(support::send_gathered(link).empty());  // nothing is sent twice
+    EXPECT_EQ(trapper.connections(), 2);
+}
+
+TEST(ZabbixLink, AThousandValuesGoInRequestsOfAtMost250) {
+    TestTrapper trapper;
+    support::ZabbixLink link{trapper.server()};
+    support::send_zabbix(link, "h", "discovery", R"({"data": []})");
+    for (int i = 0; i < 1000; ++i)
+        support::send_zabbix(link, "h", "row[" + std::to_string(i) + "]", i, support::Refusal::Expected);
+    support::send_zabbix(link, "h", "last", 0);
+    const auto answers = support::send_gathered(link);
+    std::vector<std::size_t> sizes;
+    for (const auto& request : trapper.requests()) sizes.push_back(request.keys.size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 250, 250, 250, 250}));
+    ASSERT_EQ(answers.size(), 5u);
+    for (const auto& answer : answers) EXPECT_EQ(answer.result.failed, 0u);
+    const auto keys = trapper.keys();
+    ASSERT_EQ(keys.size(), 1002u);
+    EXPECT_EQ(keys[1], "row[0]");
+    EXPECT_EQ(keys[1000], "row[999]");
+    EXPECT_EQ(keys[1001], "last");
 }
 
 TEST(ZabbixLink, ReadsAReplyThatArrivesInPieces) {
     TestTrapper trapper;
     trapper.answer_at(1, TrapperAnswer::SplitSuccess);
     const auto result = send_once(trapper.server(), "h", "storageHealth", 1);
-    EXPECT_TRUE(result.accepted);
+    EXPECT_EQ(result.failed, 0u);
     EXPECT_NE(result.info.find("processed: 1"), std::string::npos);
 }
 
@@ -122,9 +204,9 @@ TEST(ZabbixLink, RefusalComesBackAsNotAccepted) {
     TestTrapper trapper;
     trapper.answer_at(1, TrapperAnswer::Refuse);
     const auto refused = send_once(trapper.server(), "h", "storageHealth", 1);
-    EXPECT_FALSE(refused.accepted);
+    EXPECT_EQ(refused.failed, 1u);
     EXPECT_NE(refused.info.find("failed: 1"), std::string::npos);
-    EXPECT_TRUE(send_once(trapper.server(), "h", "storageHealth", 1).accepted);
+    EXPECT_EQ(send_once(trapper.server(), "h", "storageHealth", 1).failed, 0u);
 }
 
 TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
@@ -142,8 +224,8 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
         support::ZabbixLink link{trapper.server()};
         auto guard = support::runtime_limiter(3s);
         support::run_bounded(guard, [&] {
-            EXPECT_TRUE(support::send_zabbix(link, "h", "storageHealth", 1).accepted);
-            const auto failure = failure_of([&] { support::send_zabbix(link, "h", "storageState", 0); });
+            EXPECT_EQ(send_now(link, "h", "storageHealth", 1).failed, 0u);
+            const auto failure = failure_of([&] { send_now(link, "h", "storageState", 0); });
             EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError) << reason;
             const std::string message = failure.what();
             EXPECT_NE(message.find("127.0.0.1:" + std::to_string(trapper.port())), std::string::npos) << message;
@@ -178,8 +260,7 @@ TEST(ZabbixLink, AServerNameIsResolvedOnceAndItsAddressesServeEveryValue) {
     TestTrapper trapper;
     // "localhost" may give ::1 before 127.0.0.1, where only the trapper listens.
     support::ZabbixLink link{{{{"localhost", trapper.port()}}, std::nullopt}};
-    for (int value = 0; value < 3; ++value)
-        EXPECT_TRUE(support::send_zabbix(link, "h", "storageHealth", value).accepted);
+    for (int value = 0; value < 3; ++value) EXPECT_EQ(send_now(link, "h", "storageHealth", value).failed, 0u);
     EXPECT_EQ(link.resolved.size(), 1u);
     const auto calls = trapper.calls();
     ASSERT_EQ(calls.size(), 3u);
@@ -190,14 +271,14 @@ TEST(ZabbixLink, ClusterNodesAreTriedInOrderAndTheAnsweringOneIsKept) {
     TestTrapper standby(not_listening());
     TestTrapper active;
     support::ZabbixLink cluster{{{standby.endpoint(), active.endpoint()}, std::nullopt}};
-    EXPECT_TRUE(support::send_zabbix(cluster, "h", "storageHealth", 1).accepted);
+    EXPECT_EQ(send_now(cluster, "h", "storageHealth", 1).failed, 0u);
     standby.start_listening();
-    EXPECT_TRUE(support::send_zabbix(cluster, "h", "storageState", 1).accepted);
+    EXPECT_EQ(send_now(cluster, "h", "storageState", 1).failed, 0u);
     EXPECT_EQ(active.keys(), (std::vector<std::string>{"storageHealth", "storageState"}));
     EXPECT_EQ(standby.connections(), 0);
 
     const support::ZabbixServer standby_alone{{standby.endpoint()}, std::nullopt};
-    EXPECT_TRUE(send_once(standby_alone, "h", "peakPower", 1).accepted);
+    EXPECT_EQ(send_once(standby_alone, "h", "peakPower", 1).failed, 0u);
     EXPECT_EQ(standby.keys(), std::vector<std::string>{"peakPower"});
 }
 
@@ -212,17 +293,47 @@ TEST(ZabbixLink, ClusterWithNoNodeListeningNamesEveryNode) {
         << message;
 }
 
+// A node that fails before it has the request (no TLS, a wrong key) is passed
+// over with the same request; one that drops the connection after taking it
+// may have stored the values, so the request is not sent again.
+TEST(ZabbixLink, ANodeIsPassedOverOnlyBeforeItHasTheRequest) {
+    TestTrapper without_tls;
+    TestTrapper with_tls(with_psk(0));
+    support::ZabbixLink cluster{
+        {{without_tls.endpoint(), with_tls.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}}};
+    auto guard = support::runtime_limiter(5s);
+    support::run_bounded(guard, [&] {
+        support::send_zabbix(cluster, "h", "storageHealth", 1);
+        support::send_zabbix(cluster, "h", "storageState", 1);
+        EXPECT_EQ(support::send_gathered(cluster).at(0).result.failed, 0u);
+    });
+    EXPECT_TRUE(without_tls.calls().empty());
+    EXPECT_EQ(with_tls.keys(), (std::vector<std::string>{"storageHealth", "storageState"}));
+
+    TestTrapper dropping;
+    TestTrapper standby;
+    dropping.answer_at(1, TrapperAnswer::Close);
+    support::ZabbixLink pair{{{dropping.endpoint(), standby.endpoint()}, std::nullopt}};
+    support::send_zabbix(pair, "h", "storageHealth", 1);
+    const std::string message = failure_of([&] { support::send_gathered(pair); }).what();
+    EXPECT_NE(message.find("Zabbix server 127.0.0.1:" + std::to_string(dropping.port()) + ", key \"storageHealth\""),
+              std::string::npos)
+        << message;
+    EXPECT_EQ(dropping.calls().size(), 1u);
+    EXPECT_EQ(standby.connections(), 0);
+}
+
 TEST(ZabbixLink, PskConnectionsOverTls13AndTls12) {
     for (const int version : {0, TLS1_2_VERSION}) {
         TestTrapper trapper(with_psk(version));
         auto guard = support::runtime_limiter(5s);
         support::run_bounded(guard, [&] {
-            const auto result = send_once(trapper.server(), "e2e-host", "powerControlHealth", "OK");
-            EXPECT_TRUE(result.accepted);
+            EXPECT_EQ(send_once(trapper.server(), "e2e-host", "powerControlHealth", "OK").failed, 0u);
         });
         const auto calls = trapper.calls();
+        const auto requests = trapper.requests();
         ASSERT_EQ(calls.size(), 1u) << version;
-        EXPECT_EQ(calls[0].frame, reference_frame());
+        EXPECT_EQ(requests[0].frame, reference_frame(calls[0], requests[0].payload));
     }
 }
 
@@ -249,18 +360,41 @@ TEST(ZabbixLink, WrongPskOrNoTlsOnTheServerFailsTheHandshake) {
     EXPECT_TRUE(plain.calls().empty());
 }
 
-// Zabbix's own zabbix_sender, where installed, writes the same request and
-// gets through the trapper's PSK listener: the trapper speaks Zabbix's protocol.
+// The text of a request's payload before its own clock: the data items.
+std::string data_part(const std::string& frame) {
+    return frame.substr(kit::kFrameHeaderSize, frame.rfind(",\"clock\":") - kit::kFrameHeaderSize);
+}
+
+// Zabbix's own zabbix_sender, where installed, writes the same data items for
+// the same values and moments (-T -N), and gets through the trapper's PSK
+// listener: the trapper speaks Zabbix's protocol.
 TEST(ZabbixLink, SameBytesAsZabbixSenderItself) {
     const std::string zabbix_sender = "/usr/bin/zabbix_sender";
     if (!std::filesystem::exists(zabbix_sender)) GTEST_SKIP() << "zabbix_sender is not installed";
     TestTrapper plain;
-    const auto plain_run = kit::run_program({"-z", "127.0.0.1", "-p", std::to_string(plain.port()), "-s", "e2e-host",
-                                             "-k", "powerControlHealth", "-o", "OK"},
-                                            sender_options(zabbix_sender));
+    support::ZabbixLink link{plain.server()};
+    support::send_zabbix(link, "e2e-host", "powerControlHealth", "OK");
+    support::send_zabbix(link, "e2e-host", "readingVolts[P12V]", 12.04, support::Refusal::Expected);
+    support::send_zabbix(link, "e2e-host", "peakPower", 612.5);
+    support::send_gathered(link);
+    const auto ours = plain.requests();
+    ASSERT_EQ(ours.size(), 2u);
+    const auto input = std::filesystem::temp_directory_path() / ("probe-values-" + std::to_string(getpid()));
+    {
+        std::ofstream lines(input);
+        for (const auto& call : plain.calls())
+            if (call.request == 1) lines << call.host << " " << call.key << " " << *call.clock << " " << call.ns << " "
+                                         << call.value << "\n";
+    }
+    const auto plain_run = kit::run_program(
+        {"-z", "127.0.0.1", "-p", std::to_string(plain.port()), "-T", "-N", "-i", input.string()},
+        sender_options(zabbix_sender));
+    std::filesystem::remove(input);
     EXPECT_EQ(plain_run.status, 0) << plain_run.out << plain_run.err;
-    ASSERT_EQ(plain.calls().size(), 1u);
-    EXPECT_EQ(plain.calls()[0].frame, reference_frame());
+    const auto all = plain.requests();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(data_part(all[2].frame), data_part(ours[0].frame));
+    EXPECT_NE(data_part(all[2].frame).find(R"("key":"peakPower","value":"612.5","clock":)"), std::string::npos);
 
     TestTrapper encrypted(with_psk(0));
     const auto key_file = std::filesystem::temp_directory_path() / ("probe-psk-" + std::to_string(getpid()));
