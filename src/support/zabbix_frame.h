@@ -4,6 +4,7 @@
 // bytes a server sent back.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "support/json.h"
@@ -42,10 +43,9 @@ inline constexpr std::size_t kFrameHeaderSize = 13;
 
 // The data item that sends value under key for zabbix_host at the moment at:
 // {"host":...,"key":...,"value":...,"clock":...,"ns":...}, the value as the
-// text a person reads in the debug report. Text that is not valid UTF-8
-// raises a failure naming where.
-std::string sender_item(const std::string& zabbix_host, const std::string& key, const Json& value, Timestamp at,
-                        const ZabbixWhere& where);
+// text a person reads in the debug report; none when a text is not valid UTF-8.
+std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key, const Json& value,
+                                       Timestamp at);
 
 // The whole request frame for data items joined by ",", stamped with the
 // moment it is sent so that the server can correct the items' clocks for the

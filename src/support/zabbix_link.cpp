@@ -239,9 +239,10 @@ SendResult exchange(ZabbixLink& link, const GatheredRequest& request) {
 
 void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value,
                  Refusal refusal) {
-    const ZabbixWhere where{server_text(link.server), key, key, 1};
-    const Timestamp moment = next_moment(link.gathered, clock_now());
-    gather(link.gathered, refusal, key, sender_item(zabbix_host, key, value, moment, where));
+    const auto item = sender_item(zabbix_host, key, value, next_moment(link.gathered, clock_now()));
+    if (!item)
+        zabbix_failure({server_text(link.server), key, key, 1}, "the host name, key or value is not valid UTF-8");
+    gather(link.gathered, refusal, key, *item);
 }
 
 std::vector<RequestAnswer> send_gathered(ZabbixLink& link) {
