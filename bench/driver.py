@@ -60,10 +60,17 @@ class Server:
         self.port = int(line.rsplit(":", 1)[1])
 
     def stop(self):
+        """The counts it printed ("name number ..."), and its plan line as "plan" when it prints one."""
         self.process.terminate()
-        words = self.process.stdout.read().split()
+        counts = {}
+        for line in self.process.stdout.read().splitlines():
+            words = line.split()
+            if words[:1] == ["plan"]:
+                counts["plan"] = words[1]
+            else:
+                counts.update({words[i]: int(words[i + 1]) for i in range(0, len(words) - 1, 2)})
         self.process.wait()
-        return {words[i]: int(words[i + 1]) for i in range(0, len(words) - 1, 2)}
+        return counts
 
 
 def spawn(argv, env):
@@ -102,7 +109,7 @@ def batch(argv, env, count):
 class Client:
     """One client with a BMC and a trapper of its own, so that the counts are its own."""
 
-    def __init__(self, scenario, kind, frames=0):
+    def __init__(self, scenario, kind, plan="-"):
         self.sim = Server([SIM, "--port", "0", "--scenario", scenario])
         self.trapper = Server([TRAPPER])
         self.env = dict(os.environ, BMC_PROBE_ZABBIX_SERVER=f"127.0.0.1:{self.trapper.port}")
@@ -110,7 +117,7 @@ class Client:
         if kind == "probe":
             self.argv = [PROBE, "discoveryOpenBMC", "bench-bmc", bmc, "bench", "bench", "bench-host"]
         else:
-            self.argv = [FLOOR, bmc, str(self.trapper.port), str(frames)]
+            self.argv = [FLOOR, bmc, str(self.trapper.port), plan]
         self.runs = 0
         self.samples = []
 
@@ -125,19 +132,20 @@ class Client:
         return at_sim, at_trapper
 
 
-def frames_per_probe_run(scenario):
+def plan_of_probe_run(scenario):
+    """The sender requests of one probe run, as "values:bytes,...", for the floor to repeat."""
     client = Client(scenario, "probe")
     client.run()
-    return client.stop()[1]["frames"]
+    return client.stop()[1]["plan"]
 
 
 def measure_machine(scenario):
     """The probe and the floor, their runs interleaved so that both meet the same load."""
-    frames = frames_per_probe_run(scenario)
+    plan = plan_of_probe_run(scenario)
     clients = {
         "bmc-probe": Client(scenario, "probe"),
-        "floor": Client(scenario, "floor", frames),
-        "floor, HTTPS only": Client(scenario, "floor", 0),
+        "floor": Client(scenario, "floor", plan),
+        "floor, HTTPS only": Client(scenario, "floor"),
     }
     for client in clients.values():
         client.run(keep=False)  # warm-up: page cache, the BMC's first connection
@@ -155,10 +163,11 @@ def measure_machine(scenario):
             "tls_per_run": at_sim["tls-connections"] / client.runs,
             "https_requests_per_run": at_sim["requests"] / client.runs,
             "zabbix_conns_per_run": at_trapper["connections"] / client.runs,
+            "values_per_run": at_trapper["values"] / client.runs,
         }
     if BATCH:
         for name, kind in (("bmc-probe", "probe"), ("floor", "floor"), ("floor, HTTPS only", "floor")):
-            client = Client(scenario, kind, frames if name == "floor" else 0)
+            client = Client(scenario, kind, plan if name == "floor" else "-")
             results[name]["runs_per_s"] = batch(client.argv, client.env, BATCH)
             client.stop()
     return results
@@ -179,14 +188,15 @@ def table(results, load_before, load_after):
         f"throughput from {BATCH} runs at {PARALLEL} in parallel.",
         "",
         "| BMC | client | wall ms | CPU ms (user+sys) | peak RSS MB | TLS handshakes/run | HTTPS requests/run "
-        "| Zabbix connections/run | runs/s (2 parallel) |",
-        "|---|---|---:|---:|---:|---:|---:|---:|---:|",
+        "| Zabbix connections/run | values/run | runs/s (2 parallel) |",
+        "|---|---|---:|---:|---:|---:|---:|---:|---:|---:|",
     ]
     for (machine, client), r in results.items():
         rate = f"{r['runs_per_s']:.1f}" if "runs_per_s" in r else "-"
         lines.append(
             f"| {machine} | {client} | {r['wall_ms']:.1f} | {r['cpu_ms']:.1f} | {r['rss_mb']:.1f} "
-            f"| {r['tls_per_run']:.0f} | {r['https_requests_per_run']:.0f} | {r['zabbix_conns_per_run']:.0f} | {rate} |"
+            f"| {r['tls_per_run']:.0f} | {r['https_requests_per_run']:.0f} | {r['zabbix_conns_per_run']:.0f} "
+            f"| {r['values_per_run']:.0f} | {rate} |"
         )
     lines.append("")
     for machine in ("realistic", "large"):

@@ -1,8 +1,10 @@
 // bench-floor: the least a client can do for what one probe run does, as the
 // benchmark's floor. With libcurl on one connection: the login, the five GETs
-// and the logout; then N sender frames, each on its own TCP connection, the
-// way a Zabbix server takes them.
-//   bench-floor HOST:PORT TRAPPER_PORT FRAMES
+// and the logout; then the probe's sender requests, as many and as big
+// (values and payload bytes, the plan bench-trapper saw), each on its own TCP
+// connection, the way a Zabbix server takes them. Its payloads are written by
+// plain string appends, with no JSON library: nothing is escaped or parsed.
+//   bench-floor HOST:PORT TRAPPER_PORT PLAN      PLAN: "values:bytes,..." or "-" for none
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -84,11 +86,21 @@ void send_frame(const sockaddr_in& trapper, const std::string& bytes) {
     close(fd);
 }
 
+// A request of that many values, its payload padded to that many bytes.
+std::string request_frame(long values, long bytes) {
+    const std::string item = R"({"host":"bench-host","key":"readingVolts[P12V]","value":"12.1","clock":1,"ns":1})";
+    std::string payload = R"({"request":"sender data","data":[)";
+    for (long i = 0; i < values; ++i) payload += (i == 0 ? "" : ",") + item;
+    payload += R"(],"clock":1,"ns":1)";
+    if (static_cast<long>(payload.size()) + 1 < bytes) payload.append(static_cast<std::size_t>(bytes) - payload.size() - 1, ' ');
+    return kit::frame(payload + "}");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fputs("usage: bench-floor HOST:PORT TRAPPER_PORT FRAMES\n", stderr);
+        std::fputs("usage: bench-floor HOST:PORT TRAPPER_PORT PLAN\n", stderr);
         return 2;
     }
     redfish_requests(std::string("https://") + argv[1]);
@@ -96,8 +108,12 @@ int main(int argc, char** argv) {
     trapper.sin_family = AF_INET;
     trapper.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     trapper.sin_port = htons(static_cast<std::uint16_t>(std::atoi(argv[2])));
-    const std::string bytes =
-        kit::frame(R"({"request":"sender data","data":[{"host":"bench-host","key":"readingVolts[P12V]","value":"12.1"}]})");
-    for (int i = std::atoi(argv[3]); i > 0; --i) send_frame(trapper, bytes);
+    for (const char* at = argv[3]; *at != '\0' && *at != '-';) {
+        char* end = nullptr;
+        const long values = std::strtol(at, &end, 10);
+        const long bytes = std::strtol(end + 1, &end, 10);
+        send_frame(trapper, request_frame(values, bytes));
+        at = *end == ',' ? end + 1 : end;
+    }
     return 0;
 }

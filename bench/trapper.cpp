@@ -1,7 +1,8 @@
 // bench-trapper: the fastest Zabbix trapper we can write, for the benchmark.
 // One thread on 127.0.0.1: reads one sender frame per connection, answers
-// "success" and closes. On SIGTERM it prints how many connections and frames
-// it saw.
+// "success" and closes. On SIGTERM it prints how many connections, frames,
+// values and payload bytes it saw, and the first frames' sizes as a plan
+// ("values:bytes,..."), which the floor client repeats.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -19,6 +20,8 @@ namespace {
 volatile sig_atomic_t stopping = 0;
 void on_stop(int) { stopping = 1; }
 
+constexpr long kPlanFrames = 64;
+
 bool read_exactly(int fd, char* buffer, std::size_t size) {
     while (size > 0) {
         const ssize_t got = read(fd, buffer, size);
@@ -29,15 +32,24 @@ bool read_exactly(int fd, char* buffer, std::size_t size) {
     return true;
 }
 
-// True when a whole frame came in and was answered.
-bool serve(int fd, const std::string& reply) {
+// Each data item begins with its host.
+long values_in(const std::string& payload) {
+    long values = 0;
+    for (auto at = payload.find("{\"host\":"); at != std::string::npos; at = payload.find("{\"host\":", at + 1))
+        ++values;
+    return values;
+}
+
+// The payload of a whole frame that was answered; empty when none was.
+std::string serve(int fd, const std::string& reply) {
     char header[kit::kFrameHeaderSize];
-    if (!read_exactly(fd, header, sizeof header)) return false;
+    if (!read_exactly(fd, header, sizeof header)) return {};
     const std::uint32_t size = kit::announced_size(header);
-    if (size > (1u << 20)) return false;
+    if (size == 0 || size > (64u << 20)) return {};
     std::string payload(size, '\0');
-    if (!read_exactly(fd, payload.data(), size)) return false;
-    return write(fd, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size());
+    if (!read_exactly(fd, payload.data(), size)) return {};
+    if (write(fd, reply.data(), reply.size()) != static_cast<ssize_t>(reply.size())) return {};
+    return payload;
 }
 
 }  // namespace
@@ -64,14 +76,22 @@ int main() {
     std::fflush(stdout);
     const std::string reply =
         kit::frame(R"({"response":"success","info":"processed: 1; failed: 0; total: 1; seconds spent: 0.000010"})");
-    long connections = 0, frames = 0;
+    long connections = 0, frames = 0, values = 0, bytes = 0;
+    std::string plan;
     while (!stopping) {
         const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         ++connections;
-        if (serve(fd, reply)) ++frames;
+        const std::string payload = serve(fd, reply);
         close(fd);
+        if (payload.empty()) continue;
+        const long in_frame = values_in(payload);
+        if (frames++ < kPlanFrames)
+            plan += (plan.empty() ? "" : ",") + std::to_string(in_frame) + ":" + std::to_string(payload.size());
+        values += in_frame;
+        bytes += static_cast<long>(payload.size());
     }
-    std::printf("connections %ld frames %ld\n", connections, frames);
+    std::printf("connections %ld frames %ld values %ld bytes %ld\nplan %s\n", connections, frames, values, bytes,
+                plan.empty() ? "-" : plan.c_str());
     return 0;
 }
