@@ -18,6 +18,10 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   open-problem HOST KEY VALUE NAME SECONDS   send one value and wait for the problem NAME
   check-triggers EXPECTED HOST SECONDS
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
+  relay PORTFILE TARGET_PORT LOG   pass connections on to 127.0.0.1:TARGET_PORT, one JSON line per
+                                   connection in LOG: the request's keys and the server's reply
+  relay-report LOG MAX_CONNECTIONS the requests and replies a relay saw; fails on a refusal or more
+                                   connections than MAX_CONNECTIONS
 """
 import json
 import math
@@ -27,6 +31,7 @@ import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 import urllib.request
 
@@ -612,6 +617,98 @@ def cmd_listen_once(port_file, seconds):
         connection.close()
 
 
+def read_frame(sock):
+    """One Zabbix frame's payload from sock, and every byte read; None when it is not a plain frame."""
+    data = b""
+    while len(data) < 13:
+        chunk = sock.recv(13 - len(data))
+        if not chunk:
+            return None, data
+        data += chunk
+    if not data.startswith(b"ZBXD\x01"):
+        return None, data
+    size = struct.unpack("<I", data[5:9])[0]
+    while len(data) < 13 + size:
+        chunk = sock.recv(13 + size - len(data))
+        if not chunk:
+            return None, data
+        data += chunk
+    return data[13:], data
+
+
+def pump(source, target):
+    try:
+        while True:
+            chunk = source.recv(65536)
+            if not chunk:
+                break
+            target.sendall(chunk)
+    except OSError:
+        pass
+    try:
+        target.shutdown(socket.SHUT_WR)
+    except OSError:
+        pass
+
+
+def relay_one(client, target_port, log, lock):
+    """Each connection's line is written before the client has its reply: the
+    caller reads the log as soon as the sender is done."""
+    def note(seen):
+        with lock, open(log, "a") as f:
+            f.write(json.dumps(seen, ensure_ascii=False) + "\n")
+
+    server = socket.create_connection(("127.0.0.1", target_port), timeout=60)
+    client.settimeout(60)
+    try:
+        request, raw = read_frame(client)
+        server.sendall(raw)
+        if request is None:  # TLS: the bytes only pass through
+            note({"tls": True})
+            back = threading.Thread(target=pump, args=(server, client))
+            back.start()
+            pump(client, server)
+            back.join()
+        else:
+            keys = [item.get("key") for item in json.loads(request).get("data", [])]
+            reply, raw = read_frame(server)
+            note({"values": len(keys), "first": keys[:1], "last": keys[-1:],
+                  "reply": json.loads(reply).get("info", "") if reply else None})
+            client.sendall(raw)
+    except (OSError, ValueError) as error:
+        note({"error": str(error)})
+    finally:
+        client.close()
+        server.close()
+
+
+def cmd_relay(port_file, target_port, log):
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+    with open(port_file + ".tmp", "w") as f:
+        f.write(str(listener.getsockname()[1]))
+    os.rename(port_file + ".tmp", port_file)
+    lock = threading.Lock()
+    while True:
+        client, _ = listener.accept()
+        threading.Thread(target=relay_one, args=(client, int(target_port), log, lock), daemon=True).start()
+
+
+def cmd_relay_report(log, max_connections):
+    seen = [json.loads(line) for line in open(log, encoding="utf-8")] if os.path.exists(log) else []
+    for s in seen:
+        if "values" in s:
+            print("request of %d values (%s ... %s): Zabbix answered \"%s\"" %
+                  (s["values"], "".join(s["first"]), "".join(s["last"]), s.get("reply")))
+    print("%d connections" % len(seen))
+    if not seen or len(seen) > int(max_connections):
+        fail("%d connections to Zabbix, expected 1 to %s" % (len(seen), max_connections))
+    for s in seen:
+        if "error" in s or ("values" in s and not re.search(r"failed: 0;", s.get("reply") or "")):
+            fail("a request was not taken whole: %s" % json.dumps(s, ensure_ascii=False))
+
+
 def main(argv):
     commands = {
         "expected": lambda a: cmd_expected(*a),
@@ -628,6 +725,8 @@ def main(argv):
         "dashboard-facts": lambda a: cmd_dashboard_facts(*a),
         "open-problem": lambda a: cmd_open_problem(*a),
         "listen-once": lambda a: cmd_listen_once(*a),
+        "relay": lambda a: cmd_relay(*a),
+        "relay-report": lambda a: cmd_relay_report(*a),
     }
     if len(argv) < 2 or argv[1] not in commands:
         print(__doc__)
