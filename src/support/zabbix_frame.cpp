@@ -82,8 +82,8 @@ bool append_quoted(std::string& out, std::string_view text) {
         }
         ++at;
         switch (byte) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
+            case '"': out.append("\\\"", 2); break;
+            case '\\': out.append("\\\\", 2); break;
             case '\n': out += "\\n"; break;
             case '\r': out += "\\r"; break;
             case '\t': out += "\\t"; break;
@@ -119,7 +119,10 @@ std::optional<std::string> sender_item(const std::string& zabbix_host, const std
     item += ",\"key\":";
     if (!append_quoted(item, key)) return std::nullopt;
     item += ",\"value\":";
-    if (!append_quoted(item, value_text(value))) return std::nullopt;
+    // A text, a discovery document too, goes as it is, without a copy.
+    const std::string other = value.is_string() ? std::string() : value_text(value);
+    if (!append_quoted(item, value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : other))
+        return std::nullopt;
     item += ",\"clock\":" + std::to_string(at.sec);
     item += ",\"ns\":" + std::to_string(at.ns);
     item += '}';
