@@ -108,6 +108,11 @@ std::string where_text(const ZabbixWhere& where) {
            where.last_key + "\"";
 }
 
+std::string failure_reason(const std::string& message, const ZabbixWhere& where) {
+    const std::string prefix = where_text(where) + ": ";
+    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
 void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
     throw Failure(FailureKind::ZabbixError, where_text(where) + ": " + why);
 }

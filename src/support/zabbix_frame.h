@@ -29,6 +29,9 @@ struct ZabbixWhere {
 // "Zabbix server <server>, <n> values from key "<first>" to "<last>"".
 std::string where_text(const ZabbixWhere& where);
 
+// What a failure's message says after its where_text: the why.
+std::string failure_reason(const std::string& message, const ZabbixWhere& where);
+
 // Raises the ZabbixError "<where_text>: <why>".
 [[noreturn]] void zabbix_failure(const ZabbixWhere& where, const std::string& why);
 

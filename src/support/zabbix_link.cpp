@@ -154,13 +154,6 @@ void start_tls(ZabbixLink& link, Connection& connection, const ZabbixPsk& psk) {
     psk_handshake(connection.tls.emplace(), link.psk_context.get(), psk, transport_of(connection), connection.where);
 }
 
-// The failure's text after its where: the reason a node gave.
-std::string why_of(const Failure& failure, const ZabbixWhere& where) {
-    const std::string prefix = where_text(where) + ": ";
-    const std::string message = failure.what();
-    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
-}
-
 // Connects to the first node that takes the connection, TLS included. It is
 // made in place: a TLS channel must not move once it has been set up.
 void open_connection(ZabbixLink& link, Connection& connection, const ZabbixWhere& where) {
@@ -177,7 +170,7 @@ void open_connection(ZabbixLink& link, Connection& connection, const ZabbixWhere
                 link.answering_node = node;
                 return;
             } catch (const Failure& failure) {
-                reason = why_of(failure, connection.where);
+                reason = failure_reason(failure.what(), connection.where);
                 connection.tls.reset();
             }
         }
@@ -246,8 +239,8 @@ void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::st
 }
 
 std::vector<RequestAnswer> send_gathered(ZabbixLink& link) {
-    std::vector<GatheredRequest> requests = std::move(link.gathered.requests);
-    link.gathered.requests.clear();
+    std::vector<GatheredRequest> requests;
+    requests.swap(link.gathered.requests);
     std::vector<RequestAnswer> answers;
     for (auto& request : requests) {
         SendResult result = exchange(link, request);
