@@ -22,7 +22,7 @@ enum class Refusal {
 
 inline constexpr std::size_t kMaxRequestValues = 250;
 // Items of one request; a value bigger than that alone goes in a request of its own.
-inline constexpr std::size_t kMaxRequestBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxRequestBytes = std::size_t{1024} * 1024;
 
 struct GatheredRequest {
     Refusal refusal;
