@@ -104,7 +104,10 @@ std::string discovery_document(const std::vector<DiscoveryRow>& rows) {
     // The text json_text gives {"data": rows}, written row by row instead of
     // copying every row into a document first.
     std::string document = "{\"data\": [";
-    for (std::size_t i = 0; i < rows.size(); ++i) document += (i == 0 ? "" : ", ") + support::json_text(rows[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (i > 0) document += ", ";
+        support::append_json_text(document, rows[i]);
+    }
     return document + "]}";
 }
 

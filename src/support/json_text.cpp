@@ -87,4 +87,6 @@ std::string json_text(const Json& value) {
     return out;
 }
 
+void append_json_text(std::string& out, const Json& value) { append_value(out, value); }
+
 }  // namespace support

@@ -11,4 +11,7 @@ namespace support {
 
 std::string json_text(const Json& value);
 
+// The same text, appended to out.
+void append_json_text(std::string& out, const Json& value);
+
 }  // namespace support

@@ -59,7 +59,10 @@ std::uint64_t failed_count(const std::string& info) {
     return error == std::errc{} ? failed : 0;
 }
 
-bool plain(unsigned char byte) { return byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\'; }
+bool plain(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte < 0x80 && byte != '"' && byte != '\\';
+}
 
 // Appends text as a JSON string, as zabbix_sender writes it: UTF-8 as it is,
 // quotes, backslashes and control characters escaped. Written by hand because
@@ -68,35 +71,47 @@ bool plain(unsigned char byte) { return byte >= 0x20 && byte < 0x80 && byte != '
 bool append_quoted(std::string& out, std::string_view text) {
     static const char digits[] = "0123456789abcdef";
     out += '"';
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t start = at;
-        while (at < text.size() && plain(static_cast<unsigned char>(text[at]))) ++at;
-        out.append(text, start, at - start);
-        if (at == text.size()) break;
-        const auto byte = static_cast<unsigned char>(text[at]);
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at < end) {
+        const char* run = at;
+        while (at < end && plain(*at)) ++at;
+        out.append(run, static_cast<std::size_t>(at - run));
+        if (at == end) break;
+        const auto byte = static_cast<unsigned char>(*at);
         if (byte >= 0x80) {
-            const std::size_t lead = at;
-            if (next_code_point(text, at) == kReplacementCharacter && at - lead == 1) return false;
-            out.append(text, lead, at - lead);
+            std::size_t next = static_cast<std::size_t>(at - text.data());
+            const std::size_t lead = next;
+            if (next_code_point(text, next) == kReplacementCharacter && next - lead == 1) return false;
+            out.append(at, next - lead);
+            at = text.data() + next;
             continue;
         }
         ++at;
         switch (byte) {
             case '"': out.append("\\\"", 2); break;
             case '\\': out.append("\\\\", 2); break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '\n': out.append("\\n", 2); break;
+            case '\r': out.append("\\r", 2); break;
+            case '\t': out.append("\\t", 2); break;
+            case '\b': out.append("\\b", 2); break;
+            case '\f': out.append("\\f", 2); break;
             default:
-                out += "\\u00";
+                out.append("\\u00", 4);
                 out += digits[byte >> 4];
                 out += digits[byte & 0xF];
         }
     }
     out += '"';
     return true;
+}
+
+// Appends ,"name":number.
+void append_number(std::string& out, const char* name, std::int64_t number) {
+    char digits[24];
+    const char* const end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    out += name;
+    out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 }  // namespace
@@ -119,17 +134,19 @@ void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
 
 std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key, const Json& value,
                                        Timestamp at) {
-    std::string item = "{\"host\":";
+    // A text, a discovery document too, goes as it is, without a copy.
+    const std::string other = value.is_string() ? std::string() : value_text(value);
+    const std::string_view text = value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : other;
+    std::string item;
+    item.reserve(80 + zabbix_host.size() + key.size() + text.size() + text.size() / 4);
+    item += "{\"host\":";
     if (!append_quoted(item, zabbix_host)) return std::nullopt;
     item += ",\"key\":";
     if (!append_quoted(item, key)) return std::nullopt;
     item += ",\"value\":";
-    // A text, a discovery document too, goes as it is, without a copy.
-    const std::string other = value.is_string() ? std::string() : value_text(value);
-    if (!append_quoted(item, value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : other))
-        return std::nullopt;
-    item += ",\"clock\":" + std::to_string(at.sec);
-    item += ",\"ns\":" + std::to_string(at.ns);
+    if (!append_quoted(item, text)) return std::nullopt;
+    append_number(item, ",\"clock\":", at.sec);
+    append_number(item, ",\"ns\":", at.ns);
     item += '}';
     return item;
 }
