@@ -71,4 +71,10 @@ std::string malformed_login() {
                                   "Ensure that the request body is valid JSON and resubmit the request."));
 }
 
+std::string query_not_supported() {
+    return error_document(message("QueryNotSupported", "Querying is not supported by the implementation.",
+                                  SortedJson::array(), "Warning",
+                                  "Remove the query parameters and resubmit the request if the operation failed."));
+}
+
 }  // namespace bmc_sim::bodies

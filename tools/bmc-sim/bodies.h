@@ -10,5 +10,6 @@ std::string success();
 std::string resource_not_found(const std::string& type, const std::string& name);
 std::string login_refused();
 std::string malformed_login();
+std::string query_not_supported();
 
 }  // namespace bmc_sim::bodies

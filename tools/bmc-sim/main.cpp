@@ -1,5 +1,5 @@
-// bmc-sim: a simulated OpenBMC Redfish service on 127.0.0.1 for trying the
-// probe by hand. Serves until SIGTERM or SIGINT, then prints how many TLS
+// bmc-sim: a simulated Redfish service on 127.0.0.1 for trying the probe by
+// hand, serving an OpenBMC scenario or a captured Redfish tree. Serves until SIGTERM or SIGINT, then prints how many TLS
 // connections and requests it served.
 #include <signal.h>
 
@@ -22,17 +22,21 @@ struct Arguments {
     std::optional<std::string> user;
     std::optional<std::string> password;
     std::chrono::milliseconds read_delay{0};
+    std::chrono::milliseconds delay{0};
     std::optional<std::string> session_log;
 };
 
 constexpr const char* kUsage =
-    "usage: bmc-sim [--port N] [--scenario DIR] [--cert-dir DIR] [--user NAME] [--password TEXT]\n"
-    "               [--read-delay SECONDS] [--session-log FILE]\n"
+    "usage: bmc-sim [--port N] [--scenario DIR|INDEX] [--cert-dir DIR] [--user NAME] [--password TEXT]\n"
+    "               [--read-delay SECONDS] [--delay-ms N] [--session-log FILE]\n"
     "  --port 0 (the default) picks a free port; the first line printed names it.\n"
-    "  --scenario defaults to tests/testdata/a_healthy of the source tree.\n"
+    "  --scenario: a five-file folder (the default: tests/testdata/a_healthy of the\n"
+    "    source tree), a capture folder holding redfish/v1/.../index.json, or an\n"
+    "    index file mapping each URL to a body file and a status.\n"
     "  --cert-dir keeps cert.pem and key.pem there (made when missing).\n"
     "  --user, --password: the only credentials accepted (any when not given).\n"
     "  --read-delay: every resource read is answered that late (a slow or hung BMC).\n"
+    "  --delay-ms: every answer waits that much longer (a BMC far away or busy).\n"
     "  --session-log: a line \"login ID\" or \"logout ID\" for each session opened or closed.\n";
 
 Arguments parse_arguments(int argc, char** argv) {
@@ -48,6 +52,7 @@ Arguments parse_arguments(int argc, char** argv) {
         else if (option == "--user") arguments.user = value;
         else if (option == "--password") arguments.password = value;
         else if (option == "--read-delay") arguments.read_delay = std::chrono::seconds(std::stoi(value));
+        else if (option == "--delay-ms") arguments.delay = std::chrono::milliseconds(std::stoi(value));
         else if (option == "--session-log") arguments.session_log = value;
         else throw std::invalid_argument("unknown option " + option);
     }
@@ -85,6 +90,7 @@ int main(int argc, char** argv) {
         options.user = arguments.user;
         options.password = arguments.password;
         options.read_delay = arguments.read_delay;
+        options.delay = arguments.delay;
         std::unique_ptr<std::FILE, int (*)(std::FILE*)> session_log(nullptr, std::fclose);
         if (arguments.session_log) {
             session_log.reset(std::fopen(arguments.session_log->c_str(), "a"));

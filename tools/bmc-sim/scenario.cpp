@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -18,14 +20,18 @@ std::string file_bytes(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-nlohmann::json statuses_in(const std::filesystem::path& dir) {
-    const auto path = dir / "http_status.json";
-    if (!std::filesystem::exists(path)) return nlohmann::json::object();
+nlohmann::json parsed(const std::filesystem::path& path) {
     try {
         return nlohmann::json::parse(file_bytes(path));
     } catch (const nlohmann::json::exception& error) {
         throw std::runtime_error("bmc-sim: " + path.string() + ": " + error.what());
     }
+}
+
+nlohmann::json statuses_in(const std::filesystem::path& dir) {
+    const auto path = dir / "http_status.json";
+    if (!std::filesystem::exists(path)) return nlohmann::json::object();
+    return parsed(path);
 }
 
 std::filesystem::path program_dir() {
@@ -35,27 +41,76 @@ std::filesystem::path program_dir() {
     return std::filesystem::path(std::string(buffer, static_cast<std::size_t>(n))).parent_path();
 }
 
-std::map<std::string, std::string> tree_in(const std::filesystem::path& dir) {
-    std::map<std::string, std::string> tree;
-    const auto root = dir / "resources";
+// Under root, every index.json serves its folder and, unless index_only, every
+// other .json file its own path without the extension.
+std::map<std::string, Answer> files_under(const std::filesystem::path& root, bool index_only) {
+    std::map<std::string, Answer> tree;
     if (!std::filesystem::is_directory(root)) return tree;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         if (!entry.is_regular_file() || entry.path().extension() != ".json") continue;
+        const bool index = entry.path().filename() == "index.json";
+        if (index_only && !index) continue;
         auto relative = std::filesystem::relative(entry.path(), root);
-        relative = relative.filename() == "index.json" ? relative.parent_path() : relative.replace_extension();
+        relative = index ? relative.parent_path() : relative.replace_extension();
         const std::string rest = relative.generic_string();
-        tree["/redfish/v1" + (rest.empty() ? "" : "/" + rest)] = file_bytes(entry.path());
+        tree["/redfish/v1" + (rest.empty() ? "" : "/" + rest)] = {200, file_bytes(entry.path())};
     }
     return tree;
 }
 
-}  // namespace
+bool is_index_entry(const nlohmann::json& entry) {
+    return entry.is_object() && entry.contains("file") && entry["file"].is_string() && entry.contains("status") &&
+           entry["status"].is_number_integer();
+}
 
-Scenario load_scenario(const std::filesystem::path& dir) {
-    if (!std::filesystem::is_directory(dir)) throw std::runtime_error("bmc-sim: no scenario folder " + dir.string());
+// URL -> {"file", "status"}, the files named relative to the index.
+std::map<std::string, Answer> indexed(const std::filesystem::path& index_path) {
+    const auto index = parsed(index_path);
+    if (!index.is_object()) throw std::runtime_error("bmc-sim: " + index_path.string() + ": not a JSON object");
+    std::map<std::string, Answer> tree;
+    for (const auto& [url, entry] : index.items()) {
+        if (!is_index_entry(entry))
+            throw std::runtime_error("bmc-sim: " + index_path.string() + ": " + url + " needs a file and a status");
+        tree[url] = {entry["status"].get<int>(), file_bytes(index_path.parent_path() / entry["file"].get<std::string>())};
+    }
+    return tree;
+}
+
+bool is_index(const std::filesystem::path& path) {
+    if (!std::filesystem::is_regular_file(path)) return false;
+    const auto index = nlohmann::json::parse(file_bytes(path), nullptr, false);
+    return index.is_object() && !index.empty() && std::all_of(index.begin(), index.end(), is_index_entry);
+}
+
+const nlohmann::json* member_at(const nlohmann::json& value, std::initializer_list<const char*> names) {
+    const nlohmann::json* at = &value;
+    for (const char* name : names) {
+        if (!at->is_object() || !at->contains(name)) return nullptr;
+        at = &(*at)[name];
+    }
+    return at;
+}
+
+bool announces(const nlohmann::json& root, const char* form) {
+    const auto* flag = member_at(root, {"ProtocolFeaturesSupported", "ExpandQuery", form});
+    return flag != nullptr && flag->is_boolean() && flag->get<bool>();
+}
+
+// Where the login goes and which $expand forms are served, as the service
+// root says.
+void read_service_root(Scenario& scenario) {
+    const auto root_answer = scenario.tree.find("/redfish/v1");
+    if (root_answer == scenario.tree.end() || root_answer->second.status != 200) return;
+    const auto root = nlohmann::json::parse(root_answer->second.body, nullptr, false);
+    const auto* sessions = member_at(root, {"Links", "Sessions", "@odata.id"});
+    if (sessions != nullptr && sessions->is_string() && sessions->get<std::string>().rfind('/', 0) == 0)
+        scenario.sessions_path = sessions->get<std::string>();
+    scenario.expand = {announces(root, "ExpandAll"), announces(root, "NoLinks"), announces(root, "Links"),
+                       announces(root, "Levels")};
+}
+
+void add_five_files(Scenario& scenario, const std::filesystem::path& dir) {
     const auto statuses = statuses_in(dir);
-    Scenario scenario;
-    scenario.tree = tree_in(dir);
     for (const auto& [path, file] : kResourceFiles) {
         Resource resource{std::string(path), 200, {}};
         const auto body_path = dir / file;
@@ -71,6 +126,25 @@ Scenario load_scenario(const std::filesystem::path& dir) {
         }
         scenario.resources.push_back(std::move(resource));
     }
+}
+
+}  // namespace
+
+Scenario load_scenario(const std::filesystem::path& where) {
+    Scenario scenario;
+    if (std::filesystem::is_regular_file(where)) {
+        scenario.tree = indexed(where);
+    } else if (!std::filesystem::is_directory(where)) {
+        throw std::runtime_error("bmc-sim: no scenario folder or index " + where.string());
+    } else if (std::filesystem::is_regular_file(where / "redfish" / "v1" / "index.json")) {
+        scenario.tree = files_under(where / "redfish" / "v1", true);
+    } else if (is_index(where / "index.json")) {
+        scenario.tree = indexed(where / "index.json");
+    } else {
+        scenario.tree = files_under(where / "resources", false);
+        add_five_files(scenario, where);
+    }
+    read_service_root(scenario);
     return scenario;
 }
 

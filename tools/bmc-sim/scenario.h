@@ -1,7 +1,19 @@
 #pragma once
-// A scenario: the five Redfish resources one simulated machine serves, each
-// as the exact body bytes of a file in one folder, with the status that
-// http_status.json gives it (200 when it names none).
+// A scenario: what one simulated machine serves. Three kinds of folder:
+//
+// - five files (storage.json, power.json, ... with http_status.json): the
+//   five resources at the old fixed paths, each the exact body bytes of its
+//   file with the status http_status.json gives it (200 when it names none),
+//   and optionally a resources/ tree: resources/A/B.json serves
+//   /redfish/v1/A/B, resources/A/index.json serves /redfish/v1/A;
+// - a capture made with DMTF's mockup creator: redfish/v1/<path>/index.json
+//   is the body of GET /redfish/v1/<path>;
+// - an index file (index.json in the folder, or any .json file given as the
+//   scenario): a JSON object from URL (path, with its query where it has one)
+//   to {"file", "status"}, the file named relative to the index.
+//
+// The service root of the scenario says where the login goes (Links.Sessions)
+// and which forms of $expand the service performs (ExpandQuery).
 #include <filesystem>
 #include <map>
 #include <string>
@@ -29,17 +41,33 @@ struct Resource {
     std::string body;
 };
 
-struct Scenario {
-    std::vector<Resource> resources;  // in the order of kResourceFiles
-    // Any other GET path, from the files of the folder's resources/ tree:
-    // resources/A/B.json serves /redfish/v1/A/B, resources/A/index.json
-    // serves /redfish/v1/A (and resources/index.json the service root).
-    std::map<std::string, std::string> tree;
+struct Answer {
+    int status = 200;
+    std::string body;
 };
 
-// Reads dir; a missing body file is served as 404 with bmcweb's
-// ResourceNotFound document.
-Scenario load_scenario(const std::filesystem::path& dir);
+// The forms of $expand a service root announces in
+// ProtocolFeaturesSupported.ExpandQuery.
+struct ExpandSupport {
+    bool all = false;       // "*"
+    bool no_links = false;  // "."
+    bool links = false;     // "~"
+    bool levels = false;    // "($levels=n)"
+};
+
+struct Scenario {
+    std::vector<Resource> resources;  // a five-file folder's, in the order of kResourceFiles
+    // Every other answer by URL: a path, or a path with its query
+    // ("/redfish/v1/Chassis?$expand=.($levels=1)") where the scenario answers
+    // that query itself.
+    std::map<std::string, Answer> tree;
+    std::string sessions_path = "/redfish/v1/SessionService/Sessions";
+    ExpandSupport expand;
+};
+
+// Reads a scenario folder or index file; a missing body file of a five-file
+// folder is served as 404 with bmcweb's ResourceNotFound document.
+Scenario load_scenario(const std::filesystem::path& where);
 
 // The healthy machine kept with the tests, found from the running program's
 // folder (build dirs sit in the source tree) or from the current folder.

@@ -1,9 +1,10 @@
 #pragma once
-// A simulated OpenBMC Redfish service over real HTTPS on 127.0.0.1, run in a
-// background thread. By default it speaks bmcweb's session protocol and
-// serves a scenario's five resources; each route (method + path) can be
-// scripted with its own answer. It records every request in order and counts
-// the TLS connections it accepted.
+// A simulated Redfish service over real HTTPS on 127.0.0.1, run in a
+// background thread that answers several connections at once. By default it
+// speaks bmcweb's session protocol (at the session collection the scenario's
+// service root links) and serves the scenario; each route (method + path) can
+// be scripted with its own answer. It records every request in the order they
+// arrive and counts the TLS connections it accepted.
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -54,6 +55,7 @@ struct Options {
     std::chrono::milliseconds read_delay{0};    // waited before answering each resource read
     // Called with "login ID" and "logout ID" as sessions open and close.
     std::function<void(const std::string& event)> on_session;
+    std::chrono::milliseconds delay{0};       // waited before every answer (added to any other)
 };
 
 class TestBmc {
