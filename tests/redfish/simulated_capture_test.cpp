@@ -1,7 +1,8 @@
 // The simulated BMC serving captured Redfish trees: every document of a
 // capture byte for byte at its URL, the session protocol at the collection
-// the service root links, $expand where the root announces it, 404 for what
-// a capture does not hold, the delay and several connections at once.
+// the service root links (the root itself open to anyone), $expand where the
+// root announces it, 404 for what a capture does not hold, the delay and
+// several connections at once.
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,12 @@ TEST(SimulatedCapture, EveryDocumentOfEachCaptureIsServedByteForByteInsideASessi
             EXPECT_EQ(answer->status, 200) << url;
             EXPECT_EQ(answer->body, file_bytes(file)) << url;
         }
+        const auto anonymous_root = client->Get("/redfish/v1");
+        ASSERT_TRUE(anonymous_root);
+        EXPECT_EQ(anonymous_root->status, 200);
+        const auto anonymous = client->Get("/redfish/v1/Chassis");
+        ASSERT_TRUE(anonymous);
+        EXPECT_EQ(anonymous->status, 401);
         const auto stale = get(*client, "/redfish/v1/Chassis", login.token + "x");
         ASSERT_TRUE(stale);
         EXPECT_EQ(stale->status, 401);

@@ -249,7 +249,10 @@ Reply resource_answer(State& state, const httplib::Request& request) {
     const std::string& path = request.path;
     const std::string& sessions = state.options.scenario.sessions_path;
     if (request.method == "POST" && (path == sessions || path == sessions + "/")) return login(state, request);
-    if (!authenticated(state, request)) return unauthorized();
+    // Redfish serves its service root to anyone: a client reads the login's
+    // address there.
+    const bool service_root = request.method == "GET" && (path == "/redfish/v1" || path == "/redfish/v1/");
+    if (!service_root && !authenticated(state, request)) return unauthorized();
     if (request.method == "DELETE" && path.rfind(sessions + "/", 0) == 0 && path.size() > sessions.size() + 1)
         return logout(state, request, path.substr(sessions.size() + 1));
     if (request.method != "GET") return json_reply(404, bodies::resource_not_found("Resource", path));
