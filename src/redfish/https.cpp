@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 
 #include "support/failure.h"
@@ -29,68 +30,106 @@ bool has_control_character(std::string_view text) {
 
 namespace {
 
+using support::Failure;
+using support::FailureKind;
+
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
 
-// One handle for the run: libcurl keeps its connection open between
-// requests, so a run makes one TLS handshake.
-CURL* shared_handle() {
-    static std::unique_ptr<CURL, CurlDeleter> handle = [] {
+// One multi handle for the run: it keeps the open connections between
+// requests (one for requests made one at a time, so a run of those makes one
+// TLS handshake) and never opens more than kMaxInFlight.
+CURLM* shared_multi() {
+    static std::unique_ptr<CURLM, MultiDeleter> multi = [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
-        return std::unique_ptr<CURL, CurlDeleter>(curl_easy_init());
+        std::unique_ptr<CURLM, MultiDeleter> made(curl_multi_init());
+        if (made) {
+            curl_multi_setopt(made.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));
+            curl_multi_setopt(made.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxInFlight));
+            curl_multi_setopt(made.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxInFlight));
+        }
+        return made;
     }();
-    if (!handle) throw support::Failure(support::FailureKind::TransportError, "libcurl could not be initialised");
-    return handle.get();
-}
-
-struct Exchange {
-    Response response;
-    bool body_too_large = false;
-};
-
-std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* exchange = static_cast<Exchange*>(user);
-    const std::size_t bytes = size * count;
-    if (exchange->response.body.size() + bytes > kMaxBodyBytes) {
-        exchange->body_too_large = true;
-        return 0;
-    }
-    exchange->response.body.append(data, bytes);
-    return bytes;
-}
-
-std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* exchange = static_cast<Exchange*>(user);
-    const std::string_view line(data, size * count);
-    take_header_line(line, exchange->response.headers);
-    return line.size();
+    if (!multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
+    return multi.get();
 }
 
 struct HeaderList {
     curl_slist* list = nullptr;
+    HeaderList() = default;
+    HeaderList(const HeaderList&) = delete;
+    HeaderList& operator=(const HeaderList&) = delete;
     ~HeaderList() { curl_slist_free_all(list); }
 };
 
-void configure(CURL* curl, std::string_view method, const std::string& url, const HeaderList& headers,
-               const std::optional<std::string>& body, Exchange& exchange, char* error_buffer) {
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+// One request on its way: what goes out, what came back.
+struct Transfer {
+    std::string method;
+    std::string url;
+    std::optional<std::string> body;  // libcurl reads it in place
+    HeaderList headers;
+    Response response;
+    bool body_too_large = false;
+    std::array<char, CURL_ERROR_SIZE> error{};
+    std::unique_ptr<CURL, CurlDeleter> curl;
+    CURLcode result = CURLE_OK;
+
+    std::string where() const { return method + " " + url; }
+};
+
+std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::size_t bytes = size * count;
+    if (transfer->response.body.size() + bytes > kMaxBodyBytes) {
+        transfer->body_too_large = true;
+        return 0;
+    }
+    transfer->response.body.append(data, bytes);
+    return bytes;
+}
+
+std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    const std::string_view line(data, size * count);
+    take_header_line(line, transfer->response.headers);
+    return line.size();
+}
+
+void prepare(Transfer& transfer, const std::vector<std::string>& header_lines) {
+    // libcurl would otherwise add "Expect: 100-continue" to large bodies.
+    transfer.headers.list = curl_slist_append(transfer.headers.list, "Expect:");
+    for (const auto& line : header_lines) {
+        if (has_control_character(line))
+            throw Failure(FailureKind::UnsafeHeader,
+                          transfer.where() + ": a request header would carry a control character");
+        transfer.headers.list = curl_slist_append(transfer.headers.list, line.c_str());
+    }
+    transfer.curl.reset(curl_easy_init());
+    CURL* curl = transfer.curl.get();
+    if (curl == nullptr) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
+    curl_easy_setopt(curl, CURLOPT_URL, transfer.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error_buffer);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error.data());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers.list);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &exchange);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &exchange);
-    if (body) {
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+    curl_easy_setopt(curl, CURLOPT_PRIVATE, &transfer);
+    if (transfer.body) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, transfer.body->data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(transfer.body->size()));
     }
-    if (method != "GET" && method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
+    if (transfer.method != "GET" && transfer.method != "POST")
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, transfer.method.c_str());
     if (support::bound_active()) {
         const long left = static_cast<long>(std::max<long long>(1, support::time_left().count()));
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, left);
@@ -98,38 +137,75 @@ void configure(CURL* curl, std::string_view method, const std::string& url, cons
     }
 }
 
+// The transfers that are on the multi handle; taken off it on every way out,
+// so that their connections go back to its cache.
+struct OnMulti {
+    CURLM* multi;
+    std::vector<Transfer>& transfers;
+    ~OnMulti() {
+        for (auto& transfer : transfers)
+            if (transfer.curl) curl_multi_remove_handle(multi, transfer.curl.get());
+    }
+};
+
+void run_all(std::vector<Transfer>& transfers) {
+    CURLM* multi = shared_multi();
+    OnMulti on_multi{multi, transfers};
+    for (auto& transfer : transfers) curl_multi_add_handle(multi, transfer.curl.get());
+    int running = 1;
+    while (running > 0) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            throw Failure(FailureKind::TransportError, "libcurl could not run the requests");
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            Transfer* transfer = nullptr;
+            curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &transfer);
+            if (transfer != nullptr) transfer->result = message->data.result;
+        }
+        if (running > 0) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+}
+
+// The answer of a finished transfer, or the failure that ends the run.
+Response outcome(Transfer& transfer) {
+    if (transfer.result == CURLE_OPERATION_TIMEDOUT && support::bound_active()) support::raise_timeout();
+    if (transfer.body_too_large)
+        throw Failure(FailureKind::ResponseTooLarge, transfer.where() + ": the answer's body is larger than " +
+                                                         std::to_string(kMaxBodyBytes >> 20) + " MiB");
+    if (transfer.result != CURLE_OK) {
+        const std::string reason = transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result);
+        throw Failure(FailureKind::TransportError, transfer.where() + ": " + reason);
+    }
+    curl_easy_getinfo(transfer.curl.get(), CURLINFO_RESPONSE_CODE, &transfer.response.status);
+    return std::move(transfer.response);
+}
+
 }  // namespace
 
 Response request(std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
                  const std::optional<std::string>& body) {
-    const std::string where = std::string(method) + " " + url;
-    HeaderList headers;
-    // libcurl would otherwise add "Expect: 100-continue" to large bodies.
-    headers.list = curl_slist_append(headers.list, "Expect:");
-    for (const auto& line : header_lines) {
-        if (has_control_character(line))
-            throw support::Failure(support::FailureKind::UnsafeHeader,
-                                   where + ": a request header would carry a control character");
-        headers.list = curl_slist_append(headers.list, line.c_str());
+    std::vector<Transfer> transfers(1);
+    transfers[0].method = std::string(method);
+    transfers[0].url = url;
+    transfers[0].body = body;
+    prepare(transfers[0], header_lines);
+    run_all(transfers);
+    return outcome(transfers[0]);
+}
+
+std::vector<Response> get_all(const std::vector<std::string>& urls, const std::vector<std::string>& header_lines) {
+    std::vector<Transfer> transfers(urls.size());
+    for (std::size_t i = 0; i < urls.size(); ++i) {
+        transfers[i].method = "GET";
+        transfers[i].url = urls[i];
+        prepare(transfers[i], header_lines);
     }
-    CURL* curl = shared_handle();
-    curl_easy_reset(curl);  // keeps the open connection, drops every option
-    Exchange exchange;
-    char error_buffer[CURL_ERROR_SIZE] = "";
-    const std::string method_text(method);
-    configure(curl, method_text, url, headers, body, exchange, error_buffer);
-    const CURLcode code = curl_easy_perform(curl);
-    if (code == CURLE_OPERATION_TIMEDOUT && support::bound_active()) support::raise_timeout();
-    if (exchange.body_too_large)
-        throw support::Failure(
-            support::FailureKind::ResponseTooLarge,
-            where + ": the answer's body is larger than " + std::to_string(kMaxBodyBytes >> 20) + " MiB");
-    if (code != CURLE_OK) {
-        const std::string reason = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
-        throw support::Failure(support::FailureKind::TransportError, where + ": " + reason);
-    }
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &exchange.response.status);
-    return exchange.response;
+    run_all(transfers);
+    std::vector<Response> responses;
+    responses.reserve(transfers.size());
+    for (auto& transfer : transfers) responses.push_back(outcome(transfer));
+    return responses;
 }
 
 std::optional<std::string> header(const Response& response, std::string_view name) {

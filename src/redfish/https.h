@@ -1,7 +1,8 @@
 #pragma once
-// HTTPS requests to the BMC over one reused libcurl connection. The BMC's
-// certificate is not verified, no cookie is kept, and each request may take
-// only the time the run-time guard has left.
+// HTTPS requests to the BMC over connections kept for the run: one for
+// requests made one at a time, at most kMaxInFlight for a batch made at once.
+// The BMC's certificate is not verified, no cookie is kept, and each request
+// may take only the time the run-time guard has left.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,12 +19,21 @@ struct Response {
 // Bodies beyond this end the run instead of filling the memory.
 inline constexpr std::size_t kMaxBodyBytes = 32u << 20;
 
+// Requests on the wire at once, at most, on one BMC: a BMC serves few
+// connections, and some of them to other clients.
+inline constexpr int kMaxInFlight = 4;
+
 // One request. header_lines are "Name: value"; body is sent when given.
 // Transport failures raise support::Failure of kind "TransportError", naming
 // the method, the URL and libcurl's reason; running out of time raises
 // support::TimeoutException.
 Response request(std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
                  const std::optional<std::string>& body = std::nullopt);
+
+// GETs of every URL at once, at most kMaxInFlight on the wire; the answers in
+// the order of urls. The first failure, in that order, is raised as
+// request() raises it.
+std::vector<Response> get_all(const std::vector<std::string>& urls, const std::vector<std::string>& header_lines);
 
 // The value of the first response header called name, whatever its letter case.
 std::optional<std::string> header(const Response& response, std::string_view name);

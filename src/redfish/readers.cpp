@@ -28,6 +28,11 @@ int nesting_depth(const std::string& body) {
     return deepest;
 }
 
+Fetched fetched(const https::Response& response, const std::string& url) {
+    if (response.status != 200) return {response.status, std::nullopt};
+    return {response.status, parse_document(response.body, "GET " + url)};
+}
+
 }  // namespace
 
 support::Json parse_document(const std::string& body, const std::string& where) {
@@ -47,9 +52,24 @@ support::Json parse_document(const std::string& body, const std::string& where) 
 
 Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token) {
     const std::string url = bmc_url(access, path);
-    const auto response = https::request("GET", url, {"X-Auth-Token: " + token});
-    if (response.status != 200) return {response.status, std::nullopt};
-    return {response.status, parse_document(response.body, "GET " + url)};
+    return fetched(https::request("GET", url, {"X-Auth-Token: " + token}), url);
+}
+
+std::vector<Fetched> fetch_documents(const BmcAccess& access, const std::vector<std::string>& paths,
+                                     const std::string& token) {
+    std::vector<std::string> urls;
+    urls.reserve(paths.size());
+    for (const auto& path : paths) urls.push_back(bmc_url(access, path));
+    const auto responses = https::get_all(urls, {"X-Auth-Token: " + token});
+    std::vector<Fetched> documents;
+    documents.reserve(urls.size());
+    for (std::size_t i = 0; i < urls.size(); ++i) documents.push_back(fetched(responses[i], urls[i]));
+    return documents;
+}
+
+Fetched fetch_public_document(const BmcAccess& access, std::string_view path) {
+    const std::string url = bmc_url(access, path);
+    return fetched(https::request("GET", url, {}), url);
 }
 
 std::optional<support::Json> read_resource(const BmcAccess& access, const ResourceReader& reader,

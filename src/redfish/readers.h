@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "redfish/access.h"
 #include "support/json.h"
@@ -48,6 +49,14 @@ struct Fetched {
     std::optional<support::Json> document;
 };
 Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token);
+
+// The same for several paths at once (https::get_all), in their order.
+std::vector<Fetched> fetch_documents(const BmcAccess& access, const std::vector<std::string>& paths,
+                                     const std::string& token);
+
+// The same GET without a token, for what a Redfish service shows anyone (its
+// service root).
+Fetched fetch_public_document(const BmcAccess& access, std::string_view path);
 
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
