@@ -262,16 +262,6 @@ std::optional<Json> fan_reading(const Json& fan) {
 
 }  // namespace
 
-std::optional<std::string> odata_path(const Json& link) {
-    if (!link.is_string()) return std::nullopt;
-    std::string path = session_path(link.get<std::string>());
-    path = path.substr(0, path.find('#'));
-    const bool in_redfish = path == kServiceRoot || path.rfind(std::string(kServiceRoot) + "/", 0) == 0;
-    const bool plain = std::none_of(path.begin(), path.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; });
-    if (!in_redfish || !plain) return std::nullopt;
-    return path;
-}
-
 Json assembled_power(const std::vector<Member>& sensors) {
     Json control = Json::array();
     for (const auto& sensor : sensors) {

@@ -12,6 +12,7 @@
 
 #include "redfish/access.h"
 #include "redfish/readers.h"
+#include "redfish/service.h"
 #include "support/json.h"
 
 namespace redfish {
@@ -35,11 +36,6 @@ Discovery start_discovery(const BmcAccess& access, const std::string& token);
 // The reader's document, found as above; prints the reader's failure line and
 // gives no value when no way finds it.
 std::optional<support::Json> find_document(Discovery& discovery, const ResourceReader& reader);
-
-// The path of an @odata.id value, kept only when it is a Redfish path on the
-// BMC itself: a full URL is cut to its path (the token goes to no other
-// host), a fragment is dropped, and anything outside /redfish/v1 is refused.
-std::optional<std::string> odata_path(const support::Json& link);
 
 // The Power and Thermal documents assembled from sensor and fan resources,
 // each array sorted by Name in byte order, as bmcweb sorts them.

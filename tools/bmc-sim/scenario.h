@@ -16,6 +16,7 @@
 // and which forms of $expand the service performs (ExpandQuery).
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +69,13 @@ struct Scenario {
 // Reads a scenario folder or index file; a missing body file of a five-file
 // folder is served as 404 with bmcweb's ResourceNotFound document.
 Scenario load_scenario(const std::filesystem::path& where);
+
+// What the scenario answers for a GET of path with its query (percent
+// escapes decoded): the URL with that query when the scenario holds it, a
+// collection expanded one level when the query asks "$expand" in a form the
+// root announces (501 when it does not), else the path, any other query
+// ignored; "/A/" is "/A". None when the scenario holds nothing there.
+std::optional<Answer> answer_for_get(const Scenario& scenario, const std::string& path, const std::string& query);
 
 // The healthy machine kept with the tests, found from the running program's
 // folder (build dirs sit in the source tree) or from the current folder.

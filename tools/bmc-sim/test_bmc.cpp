@@ -169,82 +169,6 @@ std::string query_of(const httplib::Request& request) {
     return decoded;
 }
 
-// The answer the scenario holds for a path ("/A/" as "/A"), if any.
-std::optional<Answer> held(const Scenario& scenario, std::string path) {
-    auto found = scenario.tree.find(path);
-    if (found == scenario.tree.end() && path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-        found = scenario.tree.find(path);
-    }
-    if (found == scenario.tree.end()) return std::nullopt;
-    return found->second;
-}
-
-// The form of an $expand value ("*", "." or "~", each optionally followed by
-// "($levels=n)") when the service root announces it; none otherwise.
-std::optional<char> expand_form(const std::string& value, const ExpandSupport& support) {
-    if (value.empty()) return std::nullopt;
-    const char form = value[0];
-    const std::string levels = value.substr(1);
-    const std::string prefix = "($levels=";
-    const bool with_levels = levels.size() > prefix.size() + 1 && levels.rfind(prefix, 0) == 0 &&
-                             levels.back() == ')' &&
-                             std::all_of(levels.begin() + static_cast<long>(prefix.size()), levels.end() - 1,
-                                         [](unsigned char c) { return std::isdigit(c) != 0; });
-    if (!levels.empty() && !(with_levels && support.levels)) return std::nullopt;
-    const bool announced = (form == '*' && support.all) || (form == '.' && support.no_links) ||
-                           (form == '~' && support.links);
-    return announced ? std::optional(form) : std::nullopt;
-}
-
-// $expand, one level: "*" and "." replace each member of a collection that
-// the scenario holds by its document; "~" expands only Links, which a
-// collection's members are not.
-std::string expanded(const Scenario& scenario, const std::string& body, char form) {
-    auto document = nlohmann::json::parse(body, nullptr, false);
-    if (form == '~' || !document.is_object() || !document.contains("Members") || !document["Members"].is_array())
-        return body;
-    for (auto& member : document["Members"]) {
-        if (!member.is_object() || !member.contains("@odata.id") || !member["@odata.id"].is_string()) continue;
-        const auto found = held(scenario, member["@odata.id"].get<std::string>());
-        if (found && found->status == 200) member = nlohmann::json::parse(found->body, nullptr, false);
-    }
-    return document.dump(2, ' ', true, nlohmann::json::error_handler_t::replace);
-}
-
-std::optional<Answer> expand_answer(const Scenario& scenario, const std::string& path, const std::string& value) {
-    const auto form = expand_form(value, scenario.expand);
-    if (!form) return Answer{501, bodies::query_not_supported()};
-    auto base = held(scenario, path);
-    if (base && base->status == 200) base->body = expanded(scenario, base->body, *form);
-    return base;
-}
-
-// The value of $expand in a decoded query, split at the first "=" only
-// (httplib's own parameters split "$expand=.($levels=1)" at every "=").
-std::optional<std::string> expand_value(const std::string& query) {
-    const std::string name = "$expand=";
-    for (std::size_t start = 0; start <= query.size();) {
-        const auto end = std::min(query.find('&', start), query.size());
-        const std::string parameter = query.substr(start, end - start);
-        if (parameter.rfind(name, 0) == 0) return parameter.substr(name.size());
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
-// What the scenario answers for a GET: the URL with its query when it holds
-// that, a served $expand, else the path with any other query ignored.
-std::optional<Answer> tree_answer(const Scenario& scenario, const httplib::Request& request) {
-    const std::string query = query_of(request);
-    if (!query.empty()) {
-        const auto exact = scenario.tree.find(request.path + "?" + query);
-        if (exact != scenario.tree.end()) return exact->second;
-        if (const auto value = expand_value(query)) return expand_answer(scenario, request.path, *value);
-    }
-    return held(scenario, request.path);
-}
-
 Reply resource_answer(State& state, const httplib::Request& request) {
     const std::string& path = request.path;
     const std::string& sessions = state.options.scenario.sessions_path;
@@ -258,7 +182,8 @@ Reply resource_answer(State& state, const httplib::Request& request) {
     if (request.method != "GET") return json_reply(404, bodies::resource_not_found("Resource", path));
     for (const auto& resource : state.options.scenario.resources)
         if (resource.path == path) return json_reply(resource.status, resource.body);
-    if (const auto answer = tree_answer(state.options.scenario, request)) return json_reply(answer->status, answer->body);
+    if (const auto answer = answer_for_get(state.options.scenario, request.path, query_of(request)))
+        return json_reply(answer->status, answer->body);
     return json_reply(404, bodies::resource_not_found("Resource", path));
 }
 

@@ -1,0 +1,45 @@
+#include "redfish/service.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "redfish/session.h"
+
+namespace redfish {
+
+std::optional<std::string> odata_path(const support::Json& link) {
+    constexpr std::string_view kServiceRoot = "/redfish/v1";
+    if (!link.is_string()) return std::nullopt;
+    std::string path = session_path(link.get<std::string>());
+    path = path.substr(0, path.find('#'));
+    const bool in_redfish = path == kServiceRoot || path.rfind(std::string(kServiceRoot) + "/", 0) == 0;
+    const bool plain = std::none_of(path.begin(), path.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; });
+    if (!in_redfish || !plain) return std::nullopt;
+    return path;
+}
+
+const support::Json* document_at(DocumentStore& store, const std::string& path) {
+    return documents_at(store, {path}).front();
+}
+
+std::vector<const support::Json*> documents_at(DocumentStore& store, const std::vector<std::string>& paths) {
+    std::vector<std::string> asked;
+    for (const auto& path : paths)
+        if (!store.read.count(path) && std::find(asked.begin(), asked.end(), path) == asked.end())
+            asked.push_back(path);
+    if (!asked.empty()) {
+        auto documents = store.fetch(asked);
+        for (std::size_t i = 0; i < asked.size(); ++i) store.read.emplace(asked[i], std::move(documents.at(i)));
+    }
+    std::vector<const support::Json*> found;
+    found.reserve(paths.size());
+    for (const auto& path : paths) found.push_back(known_document(store, path));
+    return found;
+}
+
+const support::Json* known_document(const DocumentStore& store, const std::string& path) {
+    const auto found = store.read.find(path);
+    return found != store.read.end() && found->second ? &*found->second : nullptr;
+}
+
+}  // namespace redfish
