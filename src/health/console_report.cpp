@@ -47,7 +47,7 @@ std::vector<Field> report_order(Group group) {
 
 void append_rows(std::string& out, const DiscoveryList& list, const HealthSnapshot& snapshot) {
     for (const auto& row : snapshot.*(list.rows))
-        for (const auto& entry : list.entries)
+        for (const auto& entry : row_entries(list, in_percent(list, row)))
             append_value_line(out, entry.label, row.at(std::string(entry.macro)), entry.suffix);
 }
 
@@ -56,6 +56,7 @@ void append_section(std::string& out, const GroupSource& group, const HealthSnap
     if (const auto* list = discovery_list(group.group)) return append_rows(out, *list, snapshot);
     for (const Field field : report_order(group.group)) {
         const auto& item = fixed_item(field);
+        if (item.shown == Shown::WhenPublished && snapshot.*field == "N/A") continue;
         append_value_line(out, item.label, snapshot.*field, item.suffix);
     }
 }

@@ -4,6 +4,16 @@
 
 namespace health {
 
+RowEntries row_entries(const DiscoveryList& list, bool in_percent) {
+    RowEntries entries = list.entries;
+    if (in_percent && !list.percent_reading.macro.empty()) entries[1] = list.percent_reading;
+    return entries;
+}
+
+bool in_percent(const DiscoveryList& list, const DiscoveryRow& row) {
+    return !list.percent_reading.macro.empty() && row.contains(list.percent_reading.macro);
+}
+
 const DiscoveryList* discovery_list(Group group) {
     for (const auto& list : kDiscoveryLists)
         if (list.group == group) return &list;

@@ -55,6 +55,12 @@ inline constexpr GroupSource kGroups[] = {
 
 using Field = support::Json HealthSnapshot::*;
 
+// Whether the report shows an item that its document does not hold.
+enum class Shown {
+    Always,         // as "N/A"
+    WhenPublished,  // not at all: a value only some BMCs have, and the main mode never
+};
+
 // One fixed item. Within a group the rows stand in the order of reading and
 // delivering.
 struct FixedItem {
@@ -65,6 +71,7 @@ struct FixedItem {
     Take take;
     std::string_view label;   // the report's label
     std::string_view suffix;  // the report's unit after the value
+    Shown shown = Shown::Always;
 };
 
 inline constexpr FixedItem kFixedItems[] = {
@@ -101,6 +108,9 @@ inline constexpr FixedItem kFixedItems[] = {
 
     {"peakPower", &HealthSnapshot::peakPower, Group::PeakPower, "Reading", Take::Value,
      "Potência de Pico (Watts): ", " W"},
+    // A PowerControl entry's highest power is measured over this interval.
+    {"", &HealthSnapshot::peakPowerIntervalInMin, Group::PeakPower, "IntervalInMin", Take::Value,
+     "Intervalo da Potência de Pico: ", " min", Shown::WhenPublished},
     {"peakPowerThresholdLowerCaution", &HealthSnapshot::peakPowerThresholdLowerCaution, Group::PeakPower,
      "Thresholds.LowerCaution.Reading", Take::Value, "Limite Inferior de Cautela: ", " W"},
     {"peakPowerThresholdUpperCaution", &HealthSnapshot::peakPowerThresholdUpperCaution, Group::PeakPower,
@@ -119,6 +129,7 @@ inline constexpr FixedItem kFixedItems[] = {
 // group it shows in the order of the table.
 inline constexpr Field kPeakPowerReportOrder[] = {
     &HealthSnapshot::peakPower,
+    &HealthSnapshot::peakPowerIntervalInMin,
     &HealthSnapshot::peakPowerStatus,
     &HealthSnapshot::peakPowerState,
     &HealthSnapshot::peakPowerThresholdLowerCaution,
@@ -147,6 +158,10 @@ struct DiscoveryList {
     std::vector<DiscoveryRow> HealthSnapshot::*rows;
     Group group;
     RowEntries entries;
+    // The reading a row carries instead of entries[1] when its element reads
+    // in percent (fans, in the generic mode only): never delivered as RPM.
+    // Empty macro: the list has none.
+    RowEntry percent_reading{};
 };
 
 inline constexpr DiscoveryList kDiscoveryLists[] = {
@@ -167,7 +182,8 @@ inline constexpr DiscoveryList kDiscoveryLists[] = {
          {"{#READING_RPM}", "Reading", Take::Value, "readingRPM[", "Velocidade: ", " RPM"},
          {"{#FAN_HEALTH}", "Status.Health", Take::FlagOk, "fanHealth[", "Estado do Fan Health: ", ""},
          {"{#FAN_STATE}", "Status.State", Take::FlagEnabled, "fanState[", "Estado do Fan State: ", "\n"},
-     }}},
+     }},
+     {"{#READING_PERCENT}", "Reading", Take::Value, "readingPercent[", "Velocidade: ", " %"}},
     {"discovery_ChassiThermalTemp",
      &HealthSnapshot::discoveryChassiThermalTemp,
      Group::Temperatures,
@@ -178,6 +194,13 @@ inline constexpr DiscoveryList kDiscoveryLists[] = {
          {"{#TEMP_STATE}", "Status.State", Take::FlagEnabled, "tempState[", "Estado da Temperatura State: ", "\n"},
      }}},
 };
+
+// The entries of a row of the list: with the percent reading in place of
+// the list's own when in_percent.
+RowEntries row_entries(const DiscoveryList& list, bool in_percent);
+
+// Whether a row of the list carries the percent reading.
+bool in_percent(const DiscoveryList& list, const DiscoveryRow& row);
 
 // The discovery list of a group, or none for a group of fixed items.
 const DiscoveryList* discovery_list(Group group);

@@ -96,17 +96,18 @@ std::vector<Located> elements(const Located& base, std::string_view name) {
     return result;
 }
 
-Json flag(const Json& value, std::string_view word) {
-    return value.is_string() && value.get_ref<const std::string&>() == word ? 1 : 0;
+Json flag(const Located& at, std::string_view word, Rules rules) {
+    if (rules == Rules::Redfish && (!at.present || at.value->is_null())) return kNotAvailable;
+    return at.value->is_string() && at.value->get_ref<const std::string&>() == word ? 1 : 0;
 }
 
-Json taken(const Located& base, std::string_view path, Take take) {
+Json taken(const Located& base, std::string_view path, Take take, Rules rules) {
     const Located at = path_value(base, path);
     switch (take) {
         case Take::Value: return *at.value;
         case Take::Rounded: return at.present ? rounded_reading(*at.value, place(at)) : kNotAvailable;
-        case Take::FlagOk: return flag(*at.value, "OK");
-        case Take::FlagEnabled: return flag(*at.value, "Enabled");
+        case Take::FlagOk: return flag(at, "OK", rules);
+        case Take::FlagEnabled: return flag(at, "Enabled", rules);
     }
     return *at.value;
 }
@@ -135,16 +136,22 @@ Located document(const redfish::Documents& documents, Document which) {
     return {nullptr, "", "", true};
 }
 
-void take_fields(const Located& base, Group group, HealthSnapshot& snapshot) {
+void take_fields(const Located& base, Group group, Rules rules, HealthSnapshot& snapshot) {
     for (const auto& item : kFixedItems)
-        if (item.group == group) snapshot.*(item.field) = taken(base, item.path, item.take);
+        if (item.group == group) snapshot.*(item.field) = taken(base, item.path, item.take, rules);
 }
 
-std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const RowEntries& entries) {
+bool reads_in_percent(const Located& element, Rules rules) {
+    return rules == Rules::Redfish && *path_value(element, "ReadingUnits").value == "Percent";
+}
+
+std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const DiscoveryList& list,
+                                         Rules rules) {
     std::vector<DiscoveryRow> rows;
     for (const auto& element : elements(base, array)) {
         DiscoveryRow row = Json::object();
-        for (const auto& entry : entries) row[std::string(entry.macro)] = taken(element, entry.path, entry.take);
+        for (const auto& entry : row_entries(list, reads_in_percent(element, rules)))
+            row[std::string(entry.macro)] = taken(element, entry.path, entry.take, rules);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -179,17 +186,17 @@ Json rounded_reading(const Json& reading, const std::string& where) {
     }
 }
 
-HealthSnapshot build_snapshot(const redfish::Documents& documents) {
+HealthSnapshot build_snapshot(const redfish::Documents& documents, Rules rules) {
     HealthSnapshot snapshot;
     for (const auto& group : kGroups) {
         const Located base = document(documents, group.document);
         if (const auto* list = discovery_list(group.group)) {
-            snapshot.*(list->rows) = discovery_rows(base, group.array, list->entries);
+            snapshot.*(list->rows) = discovery_rows(base, group.array, *list, rules);
         } else if (group.array.empty()) {
-            take_fields(base, group.group, snapshot);
+            take_fields(base, group.group, rules, snapshot);
         } else {
             // Every element in turn: the last one's values are the ones kept.
-            for (const auto& element : elements(base, group.array)) take_fields(element, group.group, snapshot);
+            for (const auto& element : elements(base, group.array)) take_fields(element, group.group, rules, snapshot);
         }
     }
     return snapshot;

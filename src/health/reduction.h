@@ -12,7 +12,15 @@
 
 namespace health {
 
-HealthSnapshot build_snapshot(const redfish::Documents& documents);
+// The rules of the mode that read the documents. The main mode's keep the
+// original system's: an absent or null Status word is the flag 0, and every
+// fan reading is RPM. The generic mode's documents hold only what the BMC
+// publishes (redfish/service_rules.h): there an absent Status word is "N/A"
+// (nothing Zabbix takes for a problem), and a fan element in percent
+// (ReadingUnits "Percent") gives its list's percent reading.
+enum class Rules { OpenBMC, Redfish };
+
+HealthSnapshot build_snapshot(const redfish::Documents& documents, Rules rules = Rules::OpenBMC);
 
 // The DocumentError for a document whose read failed, of its own type so
 // that the caller can add advice to it.

@@ -41,7 +41,7 @@ void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const Discove
     const std::string_view name_macro = list.entries.front().macro;
     for (const auto& row : rows) {
         const auto& name = row_member(row, name_macro, list.key);
-        for (const auto& entry : list.entries) {
+        for (const auto& entry : row_entries(list, in_percent(list, row))) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
             support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), name),
                                  row_member(row, entry.macro, list.key), support::Refusal::Expected);

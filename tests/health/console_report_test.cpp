@@ -108,3 +108,26 @@ TEST(DebugReport, PrintingWritesTheReportAndEndsTheRunWithZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DebugReport, AFanInPercentShowsPercentAndThePeakIntervalOnlyWhenPublished) {
+    HealthSnapshot snapshot;
+    DiscoveryRow pwm = Json::object();
+    pwm["{#FAN_NAME}"] = "Pwm 1";
+    pwm["{#READING_PERCENT}"] = 34;
+    pwm["{#FAN_HEALTH}"] = "N/A";
+    pwm["{#FAN_STATE}"] = 1;
+    snapshot.discoveryChassiThermalFan = {pwm};
+    const std::string without_interval = debug_report_text(snapshot);
+    EXPECT_NE(without_interval.find("\x1b[0;32mVelocidade: \x1b[0;0m34 %\n"
+                                    "\x1b[0;32mEstado do Fan Health: \x1b[0;0mN/A\n"),
+              std::string::npos);
+    EXPECT_EQ(without_interval.find("Intervalo"), std::string::npos);
+    snapshot.peakPowerIntervalInMin = 20;
+    EXPECT_NE(debug_report_text(snapshot).find("\x1b[0;32mPotência de Pico (Watts): \x1b[0;0mN/A W\n"
+                                               "\x1b[0;32mIntervalo da Potência de Pico: \x1b[0;0m20 min\n"),
+              std::string::npos);
+}
+
+}  // namespace

@@ -41,7 +41,9 @@ TEST(ItemTables, KeysFieldsAndMacrosAreNamedOnce) {
         EXPECT_TRUE(keys.insert(std::string(list.key)).second) << list.key;
         EXPECT_TRUE(list.entries.front().key_prefix.empty()) << "the first entry is the row's name: " << list.key;
         std::set<std::string> macros;
-        for (const auto& entry : list.entries) {
+        std::vector<health::RowEntry> entries(list.entries.begin(), list.entries.end());
+        if (!list.percent_reading.macro.empty()) entries.push_back(list.percent_reading);
+        for (const auto& entry : entries) {
             EXPECT_TRUE(macros.insert(std::string(entry.macro)).second) << entry.macro;
             if (!entry.key_prefix.empty()) {
                 EXPECT_TRUE(keys.insert(std::string(entry.key_prefix)).second) << entry.key_prefix;

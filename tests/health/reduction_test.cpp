@@ -395,3 +395,51 @@ TEST(Failures, TheFirstStepThatFailsEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Documents as the generic mode assembles them: only what the BMC publishes.
+redfish::Documents generic_documents() {
+    return {Json::parse(R"({"Name": "Storage", "Status": {"State": "Enabled"}})"),
+            Json::parse(R"({"PowerControl": [{"PowerConsumedWatts": 531, "Status": {}}],
+                            "Voltages": [{"Name": "P12V", "ReadingVolts": 12.345, "Status": {"Health": "Critical"}}]})"),
+            Json::parse(R"({"Fans": [{"Name": "Fan 1", "Reading": 5160, "Status": {"Health": "OK", "State": "Enabled"}},
+                                     {"Name": "Pwm 1", "Reading": 34, "ReadingUnits": "Percent", "Status": {}}],
+                            "Temperatures": []})"),
+            Json::parse(R"({"Reading": 531, "Status": {}, "Thresholds": {}})"),
+            Json::parse(R"({"Reading": 620, "IntervalInMin": 20})")};
+}
+
+TEST(RedfishRules, WhatIsNotPublishedIsNotAvailableNeverAZeroFlag) {
+    const auto generic = build_snapshot(generic_documents(), health::Rules::Redfish);
+    EXPECT_EQ(generic.storageHealth, "N/A");
+    EXPECT_EQ(generic.storageHealthRollup, "N/A");
+    EXPECT_EQ(generic.storageState, 1);
+    EXPECT_EQ(generic.PowerControlHealth, "N/A");
+    EXPECT_EQ(generic.totalPowerStatus, "N/A");
+    EXPECT_EQ(generic.peakPowerState, "N/A");
+    EXPECT_EQ(generic.peakPowerIntervalInMin, 20);
+    // Published but not OK stays a problem.
+    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#VOLTAGE_HEALTH}"), 0);
+    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#VOLTAGE_STATE}"), "N/A");
+    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#READING_VOLTS}"), 12.35);
+
+    // The main mode reads the same documents by its own rules.
+    const auto main_mode = build_snapshot(generic_documents());
+    EXPECT_EQ(main_mode.storageHealth, 0);
+    EXPECT_EQ(main_mode.PowerControlHealth, 0);
+    EXPECT_EQ(main_mode.discoveryChassiPower.at(0).at("{#VOLTAGE_STATE}"), 0);
+}
+
+TEST(RedfishRules, AFanInPercentCarriesThePercentReadingAndNoRpm) {
+    const auto generic = build_snapshot(generic_documents(), health::Rules::Redfish);
+    ASSERT_EQ(generic.discoveryChassiThermalFan.size(), 2u);
+    EXPECT_EQ(support::json_text(generic.discoveryChassiThermalFan[0]),
+              R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 5160, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
+    EXPECT_EQ(support::json_text(generic.discoveryChassiThermalFan[1]),
+              R"({"{#FAN_NAME}": "Pwm 1", "{#READING_PERCENT}": 34, "{#FAN_HEALTH}": "N/A", "{#FAN_STATE}": "N/A"})");
+    const auto main_mode = build_snapshot(generic_documents());
+    EXPECT_EQ(main_mode.discoveryChassiThermalFan[1].at("{#READING_RPM}"), 34);
+}
+
+}  // namespace

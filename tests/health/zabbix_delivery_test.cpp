@@ -431,3 +431,28 @@ TEST(ZabbixDelivery, CommaNamesAreQuotedAndDuplicatesAreBothSent) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ZabbixDelivery, AFanInPercentGoesUnderItsOwnKeyAndNotPublishedAsNotAvailable) {
+    HealthSnapshot snapshot;
+    DiscoveryRow pwm = Json::object();
+    pwm["{#FAN_NAME}"] = "Pwm 1";
+    pwm["{#READING_PERCENT}"] = 34;
+    pwm["{#FAN_HEALTH}"] = "N/A";
+    pwm["{#FAN_STATE}"] = 1;
+    snapshot.discoveryChassiThermalFan = {fan("Fan 1", 5160), pwm};
+    snapshot.storageHealth = "N/A";
+    TestTrapper trapper;
+    EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
+    const auto keys = trapper.keys();
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "readingPercent[Pwm 1]"), 1);
+    EXPECT_EQ(std::count(keys.begin(), keys.end(), "readingRPM[Pwm 1]"), 0);
+    EXPECT_EQ(value_sent(trapper, "readingPercent[Pwm 1]"), "34");
+    EXPECT_EQ(value_sent(trapper, "readingRPM[Fan 1]"), "5160");
+    EXPECT_EQ(value_sent(trapper, "fanHealth[Pwm 1]"), "N/A");
+    EXPECT_EQ(value_sent(trapper, "storageHealth"), "N/A");
+    EXPECT_EQ(keys.size(), 23u + 6u);
+}
+
+}  // namespace

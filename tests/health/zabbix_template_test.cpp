@@ -45,8 +45,9 @@ Keys delivered_fixed_keys() {
 Keys delivered_prototype_keys(const health::DiscoveryList& list) {
     const std::string name_macro(list.entries.front().macro);
     Keys keys;
-    for (const auto& entry : list.entries)
-        if (!entry.key_prefix.empty()) keys.insert(std::string(entry.key_prefix) + name_macro + "]");
+    for (const bool in_percent : {false, true})
+        for (const auto& entry : health::row_entries(list, in_percent))
+            if (!entry.key_prefix.empty()) keys.insert(std::string(entry.key_prefix) + name_macro + "]");
     return keys;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // HealthSnapshot: every value one run extracts from the five documents.
 // Values stay JSON values of the kind the BMC sent ("N/A" text for an absent
-// member); flags are the integers 0 and 1.
+// member); flags are the integers 0 and 1, and in the generic mode "N/A"
+// where the BMC publishes no Status word.
 #include <vector>
 
 #include "support/json.h"
@@ -32,6 +33,7 @@ struct HealthSnapshot {
     support::Json totalPowerThresholdLowerCritical = "N/A";
     support::Json totalPowerThresholdUpperCritical = "N/A";
     support::Json peakPower = "N/A";
+    support::Json peakPowerIntervalInMin = "N/A";  // shown in the report only
     support::Json peakPowerThresholdLowerCaution = "N/A";
     support::Json peakPowerThresholdUpperCaution = "N/A";
     support::Json peakPowerThresholdLowerCritical = "N/A";
