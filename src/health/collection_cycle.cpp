@@ -7,9 +7,9 @@
 #include "health/console_report.h"
 #include "health/reduction.h"
 #include "health/zabbix_delivery.h"
-#include "redfish/discovery.h"
 #include "redfish/https.h"
 #include "redfish/readers.h"
+#include "redfish/service_walk.h"
 #include "redfish/session.h"
 #include "run/constants.h"
 #include "support/console.h"
@@ -20,11 +20,16 @@
 namespace health {
 namespace {
 
-// Finds one reader's document with the token; no value when refused.
-using DocumentFinder = std::function<std::optional<support::Json>(
-    const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader, const std::string& token)>;
-// Text appended to the report of a missing document, chosen once all reads are done.
-using MissingHint = std::function<std::string(const redfish::Documents& documents)>;
+// How one mode goes through the cycle: its login, how it reads the five
+// documents with the token, the advice it adds to the report of a missing
+// document (chosen once all reads are done), and the rules its documents
+// are reduced by.
+struct Mode {
+    std::function<redfish::RedfishSession(const redfish::BmcAccess& bmc)> log_in;
+    std::function<redfish::Documents(const redfish::BmcAccess& bmc, const std::string& token)> read;
+    std::function<std::string(const redfish::Documents& documents)> missing_hint;
+    Rules rules;
+};
 
 // A token with a control character cannot be presented in any request, the
 // logout included, so it is no better than none: going on would only end in
@@ -60,47 +65,45 @@ void log_out_after_failure(const redfish::BmcAccess& bmc, const redfish::Redfish
 }
 
 redfish::Documents read_documents(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session,
-                                  const DocumentFinder& find) {
-    redfish::Documents documents;
+                                  const Mode& mode) {
     try {
-        for (const auto& reader : redfish::kResourceReaders)
-            documents.*(reader.held_as) = find(bmc, reader, *session.token);
+        return mode.read(bmc, *session.token);
     } catch (const support::TimeoutException&) {
         throw;
     } catch (...) {
         log_out_after_failure(bmc, session);
         throw;
     }
-    return documents;
 }
 
-HealthSnapshot snapshot_of(const redfish::Documents& documents, const std::string& missing_hint) {
+HealthSnapshot snapshot_of(const redfish::Documents& documents, const Mode& mode) {
     try {
-        return build_snapshot(documents);
+        return build_snapshot(documents, mode.rules);
     } catch (const MissingDocument& missing) {
-        if (missing_hint.empty()) throw;
-        throw support::Failure(missing.kind, missing.what() + missing_hint);
+        const std::string hint = mode.missing_hint(documents);
+        if (hint.empty()) throw;
+        throw support::Failure(missing.kind, missing.what() + hint);
     }
 }
 
 [[noreturn]] void run_cycle(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server,
-                            const DocumentFinder& find, const MissingHint& hint) {
+                            const Mode& mode) {
     const redfish::BmcAccess bmc{settings.url_base, settings.user, settings.pwd};
-    const redfish::RedfishSession session = redfish::post_authToken(bmc);
+    const redfish::RedfishSession session = mode.log_in(bmc);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
         support::end_run(1);
     }
     redfish::Documents documents;
     try {
-        documents = read_documents(bmc, session, find);
+        documents = read_documents(bmc, session, mode);
         redfish::delete_session(bmc, *session.token, session.session_uri);
     } catch (const support::TimeoutException&) {
         log_out_within_grace(bmc, session);
         throw;
     }
 
-    const HealthSnapshot snapshot = snapshot_of(documents, hint(documents));
+    const HealthSnapshot snapshot = snapshot_of(documents, mode);
     const std::string& zabbix_host = settings.zabbix_host.value();
     if (zabbix_host == "debug") print_debug_report(snapshot);
     deliver_to_zabbix(snapshot, zabbix_server, zabbix_host);
@@ -117,12 +120,16 @@ bool moved_away(long status) { return status == 404 || status == 500; }
 void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
     constexpr std::size_t kReaders = std::size(redfish::kResourceReaders);
     std::array<long, kReaders> statuses{};
-    const auto find = [&](const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader,
-                          const std::string& token) {
-        auto fetched = redfish::fetch_document(bmc, reader.path, token);
-        statuses[static_cast<std::size_t>(&reader - redfish::kResourceReaders)] = fetched.status;
-        if (!fetched.document) support::print_line(reader.failure_line);
-        return std::move(fetched.document);
+    const auto read = [&](const redfish::BmcAccess& bmc, const std::string& token) {
+        redfish::Documents documents;
+        for (std::size_t i = 0; i < kReaders; ++i) {
+            const auto& reader = redfish::kResourceReaders[i];
+            auto fetched = redfish::fetch_document(bmc, reader.path, token);
+            statuses[i] = fetched.status;
+            if (!fetched.document) support::print_line(reader.failure_line);
+            documents.*(reader.held_as) = std::move(fetched.document);
+        }
+        return documents;
     };
     // The reduction stops at the first missing document, in reader order.
     const auto hint = [&](const redfish::Documents& documents) {
@@ -131,17 +138,23 @@ void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixSer
                 return std::string(moved_away(statuses[i]) ? kTryRedfishMode : "");
         return std::string();
     };
-    run_cycle(settings, zabbix_server, find, hint);
+    run_cycle(settings, zabbix_server, {redfish::post_authToken, read, hint, Rules::OpenBMC});
 }
 
 void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
-    std::optional<redfish::Discovery> discovery;
-    const auto find = [&](const redfish::BmcAccess& bmc, const redfish::ResourceReader& reader,
-                          const std::string& token) {
-        if (!discovery) discovery = redfish::start_discovery(bmc, token);
-        return redfish::find_document(*discovery, reader);
+    const auto read = [](const redfish::BmcAccess& bmc, const std::string& token) {
+        redfish::DocumentStore store;
+        store.fetch = [&](const std::vector<std::string>& paths) {
+            std::vector<std::optional<support::Json>> documents;
+            for (auto& fetched : redfish::fetch_documents(bmc, paths, token))
+                documents.push_back(std::move(fetched.document));
+            return documents;
+        };
+        return redfish::read_service(store);
     };
-    run_cycle(settings, zabbix_server, find, [](const redfish::Documents&) { return std::string(); });
+    // Every document it reduces is whole: nothing is ever missing.
+    const auto no_hint = [](const redfish::Documents&) { return std::string(); };
+    run_cycle(settings, zabbix_server, {redfish::post_authToken_linked, read, no_hint, Rules::Redfish});
 }
 
 }  // namespace health

@@ -2,6 +2,8 @@
 
 #include "redfish/access.h"
 #include "redfish/https.h"
+#include "redfish/readers.h"
+#include "redfish/service.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json.h"
@@ -17,16 +19,50 @@ std::string login_body(const BmcAccess& access) {
     return body.dump(-1, ' ', false, support::Json::error_handler_t::replace);
 }
 
+struct LoginAnswer {
+    long status = 0;
+    RedfishSession session;  // both members empty unless answered 201
+};
+
+LoginAnswer post_session(const BmcAccess& access, std::string_view sessions_path) {
+    const auto response =
+        https::request("POST", bmc_url(access, sessions_path), {"Content-Type: application/json"}, login_body(access));
+    if (response.status != 201) return {response.status, {}};
+    return {response.status, {https::header(response, "X-Auth-Token"), https::header(response, "Location")}};
+}
+
+RedfishSession refused_unless_created(const LoginAnswer& answer) {
+    if (answer.status != 201) support::print_line("Falha ao obter o token de autenticação.");
+    return answer.session;
+}
+
+// The session collection the service root links, which anyone may read.
+std::optional<std::string> linked_sessions(const BmcAccess& access) {
+    const auto root = fetch_public_document(access, "/redfish/v1").document;
+    if (!root || !root->is_object()) return std::nullopt;
+    const auto links = root->find("Links");
+    if (links == root->end() || !links->is_object() || !links->contains("Sessions")) return std::nullopt;
+    const auto& sessions = (*links)["Sessions"];
+    if (!sessions.is_object() || !sessions.contains("@odata.id")) return std::nullopt;
+    return odata_path(sessions["@odata.id"]);
+}
+
 }  // namespace
 
 RedfishSession post_authToken(const BmcAccess& access) {
-    const auto response =
-        https::request("POST", bmc_url(access, kSessionsPath), {"Content-Type: application/json"}, login_body(access));
-    if (response.status != 201) {
-        support::print_line("Falha ao obter o token de autenticação.");
-        return {};
+    return refused_unless_created(post_session(access, kSessionsPath));
+}
+
+RedfishSession post_authToken_linked(const BmcAccess& access) {
+    auto answer = post_session(access, kSessionsPath);
+    // A BMC refuses a request without a token before it looks at the path, so
+    // a missing collection may answer 401 as a wrong password does: the
+    // service root tells.
+    if (answer.status != 201) {
+        const auto linked = linked_sessions(access);
+        if (linked && *linked != kSessionsPath) answer = post_session(access, *linked);
     }
-    return {https::header(response, "X-Auth-Token"), https::header(response, "Location")};
+    return refused_unless_created(answer);
 }
 
 std::string session_path(const std::string& location) {

@@ -17,6 +17,11 @@ inline constexpr std::string_view kSessionsPath = "/redfish/v1/SessionService/Se
 // POSTs user and pwd; a session with neither member unless answered 201.
 RedfishSession post_authToken(const BmcAccess& access);
 
+// The login of the generic mode: as post_authToken, and when that is refused,
+// once more at the session collection the service root links
+// (Links.Sessions) when that is another one.
+RedfishSession post_authToken_linked(const BmcAccess& access);
+
 // DELETEs the session and prints how that went; never fails the run itself,
 // except by running out of time.
 void delete_session(const BmcAccess& access, const std::string& token, const std::optional<std::string>& session_uri);

@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "kit/capture_facts.h"
 #include "kit/served_store.h"
 #include "kit/test_bmc.h"
 #include "redfish/service_rules.h"
@@ -17,9 +18,7 @@ namespace {
 
 using support::Json;
 
-bmc_sim::Scenario capture(const std::string& name) {
-    return bmc_sim::load_scenario(kit::testdata_dir("redfish-mockups/" + name));
-}
+using kit::held_at;
 
 bmc_sim::Scenario current_tree(const std::string& index = "index.json") {
     return bmc_sim::load_scenario(kit::testdata_dir("openbmc/current_tree") / index);
@@ -28,23 +27,6 @@ bmc_sim::Scenario current_tree(const std::string& index = "index.json") {
 redfish::Documents documents_of(const bmc_sim::Scenario& scenario, std::vector<std::string>* asked = nullptr) {
     auto store = kit::store_serving(scenario, asked);
     return redfish::read_service(store);
-}
-
-// A member of the document the scenario serves at path ("A.B" for nested
-// members); null when it holds none there.
-Json held_at(const bmc_sim::Scenario& scenario, const std::string& path, const std::string& members) {
-    const auto answer = bmc_sim::answer_for_get(scenario, path, "");
-    if (!answer || members.empty()) return nullptr;
-    Json value = Json::parse(answer->body);
-    std::size_t start = 0;
-    while (start <= members.size()) {
-        const auto dot = std::min(members.find('.', start), members.size());
-        const std::string name = members.substr(start, dot - start);
-        if (!value.is_object() || !value.contains(name)) return nullptr;
-        value = Json(value[name]);
-        start = dot + 1;
-    }
-    return value;
 }
 
 std::size_t percent_fans(const Json& thermal) {
@@ -58,53 +40,15 @@ void expect_unique_names(const Json& array, const std::string& what) {
     for (const auto& row : array) EXPECT_TRUE(names.insert(row["Name"].get<std::string>()).second) << what << ": " << row;
 }
 
-// Where each capture keeps the items, as read from its files: the total's
-// document and member, the peak's (empty: it publishes none), the storage's
-// worst words (empty: not published), and how many rows each list has.
-struct Capture {
-    std::string name;
-    std::string total_path, total_member, limits_path;
-    std::string peak_path, peak_member, interval_member;
-    std::string health, rollup, state;
-    std::size_t voltages, fans, temperatures, fans_in_percent;
-};
-
-const Capture kCaptures[] = {
-    {"dmtf-public-rackmount1", "/redfish/v1/Chassis/1U/EnvironmentMetrics", "PowerWatts.Reading",
-     "/redfish/v1/Chassis/1U/Sensors/TotalPower", "/redfish/v1/Chassis/1U/Power", "PowerControl",
-     "IntervalInMin", "OK", "Warning", "Enabled", 2, 2, 3, 0},
-    {"dell-idrac9-poweredge-r750", "/redfish/v1/Chassis/System.Embedded.1/Power", "PowerControl", "",
-     "/redfish/v1/Chassis/System.Embedded.1/Power", "PowerControl", "IntervalInMin", "OK", "OK", "Enabled", 49, 6, 5,
-     0},
-    {"hpe-ilo5-dl385-gen10plus-v2", "/redfish/v1/Chassis/1/Power", "PowerControl", "", "/redfish/v1/Chassis/1/Power",
-     "PowerControl", "IntervalInMin", "Critical", "OK", "Enabled", 0, 6, 53, 6},
-    {"lenovo-xcc-sr670-v2", "/redfish/v1/Chassis/1/EnvironmentMetrics", "PowerWatts.Reading",
-     "/redfish/v1/Chassis/1/Sensors/205L0", "/redfish/v1/Chassis/1/Power", "PowerControl", "IntervalInMin", "OK",
-     "OK", "Enabled", 4, 10, 21, 0},
-    {"nvidia-gb200-openbmc", "/redfish/v1/Chassis/Chassis_0/EnvironmentMetrics", "PowerWatts.Reading",
-     "/redfish/v1/Chassis/Chassis_0/Sensors/Chassis_0_TotalHSC_Power_0", "", "", "", "OK", "OK", "Enabled", 12, 18,
-     40, 6},
-};
-
-// The first PowerControl entry's member, for the captures whose total or
-// peak lives there.
-Json from_location(const bmc_sim::Scenario& scenario, const std::string& path, const std::string& member,
-                   const std::string& inner) {
-    if (member == "PowerControl") return held_at(scenario, path, "PowerControl")[0].value(inner, Json());
-    return held_at(scenario, path, member);
-}
-
-void PrintTo(const Capture& capture, std::ostream* out) { *out << capture.name; }
-
-class EachCapture : public testing::TestWithParam<Capture> {};
+class EachCapture : public testing::TestWithParam<kit::CaptureFacts> {};
 
 TEST_P(EachCapture, DocumentsHoldWhatTheCaptureHoldsWhereTheRulesSayItLives) {
-    const Capture& expected = GetParam();
-    const auto scenario = capture(expected.name);
+    const kit::CaptureFacts& expected = GetParam();
+    const auto scenario = kit::capture_scenario(expected.name);
     const auto documents = documents_of(scenario);
 
     const Json& total = *documents.getChassiTotalPower;
-    EXPECT_EQ(total["Reading"], from_location(scenario, expected.total_path, expected.total_member, "PowerConsumedWatts"));
+    EXPECT_EQ(total["Reading"], kit::held_total_power(scenario, expected));
     if (!expected.limits_path.empty()) {
         const Json limits = held_at(scenario, expected.limits_path, "Thresholds");
         for (const auto* limit : {"UpperCritical", "LowerCritical"}) {
@@ -119,9 +63,9 @@ TEST_P(EachCapture, DocumentsHoldWhatTheCaptureHoldsWhereTheRulesSayItLives) {
     if (expected.peak_path.empty()) {
         EXPECT_EQ(peak, Json::object());
     } else {
-        const Json metrics = held_at(scenario, expected.peak_path, "PowerControl")[0]["PowerMetrics"];
-        EXPECT_EQ(peak["Reading"], metrics["MaxConsumedWatts"]);
-        EXPECT_EQ(peak["IntervalInMin"], metrics["IntervalInMin"]);
+        EXPECT_EQ(peak["Reading"], kit::held_peak_power(scenario, expected));
+        EXPECT_EQ(peak["IntervalInMin"],
+                  held_at(scenario, expected.peak_path, "PowerControl")[0]["PowerMetrics"]["IntervalInMin"]);
     }
 
     const Json& status = (*documents.getStorage)["Status"];
@@ -140,7 +84,7 @@ TEST_P(EachCapture, DocumentsHoldWhatTheCaptureHoldsWhereTheRulesSayItLives) {
     expect_unique_names(thermal["Temperatures"], "temperatures");
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, EachCapture, testing::ValuesIn(kCaptures), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Captures, EachCapture, testing::ValuesIn(kit::kCaptureFacts), [](const auto& info) {
     std::string name = info.param.name;
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
@@ -178,7 +122,7 @@ TEST(ServiceRules, CurrentBmcwebGivesTheOldDocumentsMachineWithFansBySensorAndNo
 }
 
 TEST(ServiceRules, RepeatedNamesTakeTheirIdAndNamesThatOccurOnceStayAsTheyAre) {
-    const auto documents = documents_of(capture("hpe-ilo5-dl385-gen10plus-v2"));
+    const auto documents = documents_of(kit::capture_scenario("hpe-ilo5-dl385-gen10plus-v2"));
     std::set<std::string> names;
     for (const auto& row : (*documents.getChassiThermal)["Temperatures"]) names.insert(row["Name"]);
     for (const auto* name : {"32-PCI 2-Add-in card (45)", "32-PCI 2-Add-in card (47)", "32-PCI 2-Add-in card (48)",
@@ -191,7 +135,7 @@ TEST(ServiceRules, RepeatedNamesTakeTheirIdAndNamesThatOccurOnceStayAsTheyAre) {
 // A sensor reached twice gives one row: DMTF's fan resources name their
 // sensors (FanBay1, CPUFan1, ...) in SpeedPercent.DataSourceUri.
 TEST(ServiceRules, AFanResourceAndTheSensorItNamesGiveOneRow) {
-    auto scenario = capture("dmtf-public-rackmount1");
+    auto scenario = kit::capture_scenario("dmtf-public-rackmount1");
     auto chassis = Json::parse(scenario.tree.at("/redfish/v1/Chassis/1U").body);
     chassis.erase("Thermal");
     scenario.tree["/redfish/v1/Chassis/1U"].body = chassis.dump();
@@ -209,7 +153,7 @@ TEST(ServiceRules, AFanResourceAndTheSensorItNamesGiveOneRow) {
 // chassis is a whole enclosure, the main one is the first, and the total
 // comes from the first chassis in collection order that publishes one.
 TEST(ServiceRules, TheMainChassisIsNoPartAndTheTotalComesFromTheFirstChassisThatPublishesOne) {
-    auto scenario = capture("nvidia-gb200-openbmc");
+    auto scenario = kit::capture_scenario("nvidia-gb200-openbmc");
     const auto as_found = documents_of(scenario);
     EXPECT_EQ(as_found.getChassiTotalPower->at("Name"), "Chassis 0 TotalHSC Power 0");
     EXPECT_EQ(as_found.getChassiTotalPower->at("Reading"),
@@ -230,7 +174,7 @@ TEST(ServiceRules, TheMainChassisIsNoPartAndTheTotalComesFromTheFirstChassisThat
 // Nothing published: a service whose every document but the root is
 // missing gives the five documents, empty.
 TEST(ServiceRules, AServiceThatPublishesNothingGivesEmptyDocuments) {
-    auto scenario = capture("dmtf-public-rackmount1");
+    auto scenario = kit::capture_scenario("dmtf-public-rackmount1");
     const auto root = scenario.tree.at("/redfish/v1");
     scenario.tree = {{"/redfish/v1", root}};
     const auto documents = documents_of(scenario);

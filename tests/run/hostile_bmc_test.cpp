@@ -66,7 +66,7 @@ TEST(HostileBmc, ReadThatNeverEndsIsCutOffAtTheRunTimeBoundAndLogsOut) {
 }
 
 TEST(HostileBmc, TimedOutDiscoveryOfCurrentFirmwareLogsOut) {
-    auto bmc = kit::start_bmc(kit::bmc_options("current_firmware"));
+    auto bmc = kit::start_bmc(kit::bmc_options("openbmc/current_tree"));
     auto hanging = reply(200, {}, "{}");
     hanging.delay = 5s;
     bmc->script("GET", "/redfish/v1/Chassis", hanging);
