@@ -3,13 +3,16 @@
 Zabbix API calls, the stand-in sender and the checks in Zabbix's own tables.
 
 Subcommands (all print a short line per finding; exit status 1 on a failed check):
-  expected SCENARIO OUT            items bmc-probe sends for the scenario, in order, as JSON
+  expected SCENARIO OUT [MODE]     items bmc-probe sends for the scenario, in order, as JSON; MODE
+                                   discoveryRedfish sends fans in percent as readingPercent
+  record PORTFILE LINES            a fake Zabbix that accepts every value and notes it, until killed
+  expected-recorded LINES OUT      the recorded values as EXPECTED, "N/A" flags as the 2 they land as
   api-provision TEMPLATE OUT       import the template, create the test hosts, write their ids
   api-psk HOST IDENTITY KEYHEX     require PSK for HOST
   standin EXPECTED HOST            send EXPECTED like bmc-probe does, with zabbix_sender
   send-until EXPECTED HOST KEY accepted|refused SECONDS [sender args]
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
-  check-discovered EXPECTED HOST SECONDS
+  check-discovered EXPECTED HOST SECONDS [KEY...]   exactly the per-row items EXPECTED names, KEY among them
   check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
   check-overrun RUNLOG SLOW_ADDRESS SESSIONLOG TIMEOUT SECONDS
                                    what Zabbix did to an external check run that overran TIMEOUT
@@ -17,6 +20,8 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   dashboard-facts HOST OUT         what the browser check needs to know of HOST, as JSON
   open-problem HOST KEY VALUE NAME SECONDS   send one value and wait for the problem NAME
   check-triggers EXPECTED HOST SECONDS
+  check-problems-published EXPECTED HOST SECONDS
+                                   problems open exactly on the flags EXPECTED holds at 0
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
   relay PORTFILE TARGET_PORT LOG   pass connections on to 127.0.0.1:TARGET_PORT, one JSON line per
                                    connection in LOG: the request's keys and the server's reply
@@ -136,7 +141,11 @@ def key_parameter(name):
     return name
 
 
-def expected_items(scenario):
+def percent_units(element):
+    return isinstance(element, dict) and element.get("ReadingUnits") in ("Percent", "%")
+
+
+def expected_items(scenario, mode="discoveryOpenBMC"):
     docs = {}
     for name in ("storage.json", "power.json", "thermal.json", "total_power.json", "peak_power.json"):
         with open(os.path.join(scenario, name), encoding="utf-8") as f:
@@ -161,18 +170,23 @@ def expected_items(scenario):
     fixed("powerControlState", control["State"], "Enabled")
     for lld_key, doc, array, macro, reading_macro, reading, rounds, prefixes in LISTS:
         rows = []
+        row_prefixes = []
         for element in member(docs[doc], array, []):
             status = member(element, "Status", {})
             value = member(element, reading, ABSENT)
+            # The generic mode never sends a fan in percent as RPM.
+            in_percent = mode == "discoveryRedfish" and reading_macro == "READING_RPM" and percent_units(element)
             rows.append({"{#%s_NAME}" % macro: member(element, "Name", ABSENT),
-                         "{#%s}" % reading_macro: rounded(value) if rounds else value,
+                         "{#%s}" % ("READING_PERCENT" if in_percent else reading_macro):
+                             rounded(value) if rounds else value,
                          "{#%s_HEALTH}" % macro: flag(member(status, "Health", ABSENT), "OK"),
                          "{#%s_STATE}" % macro: flag(member(status, "State", ABSENT), "Enabled")})
+            row_prefixes.append(("readingPercent",) + prefixes[1:] if in_percent else prefixes)
         items.append({"key": lld_key, "value": document_text({"data": rows}), "kind": "lld", "group": "lld"})
-        for row in rows:
+        for row, prefixes_of_row in zip(rows, row_prefixes):
             name, value, health, state = row.values()
             parameter = key_parameter(name)
-            for prefix, v, kind in zip(prefixes, (value, health, state), ("float", "uint", "uint")):
+            for prefix, v, kind in zip(prefixes_of_row, (value, health, state), ("float", "uint", "uint")):
                 items.append({"key": "%s[%s]" % (prefix, parameter), "value": wire_text(v), "kind": kind,
                               "group": "row"})
     for key, doc, path, word in FIXED_AFTER_LISTS:
@@ -181,8 +195,8 @@ def expected_items(scenario):
     return items
 
 
-def cmd_expected(scenario, out):
-    items = expected_items(scenario)
+def cmd_expected(scenario, out, mode="discoveryOpenBMC"):
+    items = expected_items(scenario, mode)
     with open(out, "w", encoding="utf-8") as f:
         json.dump(items, f, ensure_ascii=False, indent=1)
     rows = sum(1 for i in items if i["group"] == "row") // 3
@@ -380,7 +394,7 @@ def cmd_check_landed(expected_path, host, since, which, seconds):
           "still supported)" % (len(expected) - discarded, host, discarded))
 
 
-def cmd_check_discovered(expected_path, host, seconds):
+def cmd_check_discovered(expected_path, host, seconds, *literals):
     expected = load(expected_path)
     wanted = {i["key"] for i in expected if i["group"] == "row"}
 
@@ -398,11 +412,10 @@ def cmd_check_discovered(expected_path, host, seconds):
         return problems
 
     wait_for("discovery on %s" % host, seconds, problems_now)
-    for literal in ('readingVolts["CPU1, VR"]', "readingCelsius[Exhaust Temp \u00b0C]"):
+    for literal in literals:
         if literal not in wanted:
             fail("the scenario lacks the item %s" % literal)
-    print("discovered: %d per-row items on %s, among them readingVolts[\"CPU1, VR\"] and "
-          "readingCelsius[Exhaust Temp \u00b0C]" % (len(wanted), host))
+    print("discovered: %d per-row items on %s, none more, among them %s" % (len(wanted), host, ", ".join(literals)))
 
 
 def open_problems(host):
@@ -709,6 +722,89 @@ def cmd_relay_report(log, max_connections):
             fail("a request was not taken whole: %s" % json.dumps(s, ensure_ascii=False))
 
 
+FLAG_KEYS = {"storageHealth", "storageHealthRollup", "storageState", "powerControlHealth", "powerControlState",
+             "totalPowerStatus", "totalPowerState", "peakPowerStatus", "peakPowerState"}
+FLAG_PREFIXES = ("voltageHealth[", "voltageState[", "fanHealth[", "fanState[", "tempHealth[", "tempState[")
+
+
+def cmd_record(port_file, lines_path):
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(16)
+    with open(port_file + ".tmp", "w") as f:
+        f.write(str(server.getsockname()[1]))
+    os.rename(port_file + ".tmp", port_file)
+    with open(lines_path, "a", encoding="utf-8") as lines:
+        while True:
+            connection, _ = server.accept()
+            connection.settimeout(10)
+            try:
+                payload, _ = read_frame(connection)
+                values = json.loads(payload).get("data", []) if payload is not None else []
+                for value in values:
+                    lines.write(json.dumps({"key": value["key"], "value": value["value"]}, ensure_ascii=False) + "\n")
+                lines.flush()
+                reply = ('{"response":"success","info":"processed: %d; failed: 0; total: %d; seconds spent: 0.000001"}'
+                         % (len(values), len(values))).encode()
+                connection.sendall(b"ZBXD\x01" + struct.pack("<II", len(reply), 0) + reply)
+            except (OSError, ValueError):
+                pass
+            connection.close()
+
+
+def recorded_kind(key):
+    if key.startswith("discovery_"):
+        return "lld", "lld"
+    group = "row" if "[" in key else "fixed"
+    flag_item = key in FLAG_KEYS or key.startswith(FLAG_PREFIXES)
+    return ("uint" if flag_item else "float"), group
+
+
+def cmd_expected_recorded(lines_path, out):
+    items = []
+    with open(lines_path, encoding="utf-8") as lines:
+        for line in lines:
+            sent = json.loads(line)
+            kind, group = recorded_kind(sent["key"])
+            value = sent["value"]
+            # The template turns what the BMC does not publish into 2, "Not published".
+            if kind == "uint" and value == ABSENT:
+                value = "2"
+            items.append({"key": sent["key"], "value": value, "kind": kind, "group": group})
+    with open(out, "w", encoding="utf-8") as f:
+        json.dump(items, f, ensure_ascii=False, indent=1)
+    flags = [i for i in items if i["kind"] == "uint"]
+    print("recorded: %d values, %d rows; flags: %d at 1, %d at 0, %d not published" %
+          (len(items), sum(1 for i in items if i["group"] == "row") // 3, sum(1 for i in flags if i["value"] == "1"),
+           sum(1 for i in flags if i["value"] == "0"), sum(1 for i in flags if i["value"] == "2")))
+
+
+def open_problem_keys(host):
+    rows = sql("select distinct i.key_ from problem p join triggers t on t.triggerid = p.objectid"
+               " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
+               " join hosts h on h.hostid = i.hostid"
+               " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
+    return {r[0] for r in rows}
+
+
+def cmd_check_problems_published(expected_path, host, seconds):
+    expected = load(expected_path)
+    zero = {i["key"] for i in expected if i["kind"] == "uint" and i["value"] == "0"}
+    not_published = {i["key"] for i in expected if i["kind"] == "uint" and i["value"] == "2"}
+    if not not_published:
+        fail("the capture has no flag it does not publish; nothing to check")
+
+    def problems_now():
+        keys = open_problem_keys(host)
+        return (["no problem on %s, which the BMC publishes as not OK" % k for k in sorted(zero - keys)] +
+                ["a problem on %s, which %s" % (k, "the BMC does not publish" if k in not_published else "is OK")
+                 for k in sorted(keys - zero)])
+
+    wait_for("problems on %s" % host, seconds, problems_now)
+    print("problems: %d open, each on a flag the BMC publishes as not OK; none on the %d flags it does not "
+          "publish" % (len(zero), len(not_published)))
+
+
 def main(argv):
     commands = {
         "expected": lambda a: cmd_expected(*a),
@@ -727,6 +823,9 @@ def main(argv):
         "listen-once": lambda a: cmd_listen_once(*a),
         "relay": lambda a: cmd_relay(*a),
         "relay-report": lambda a: cmd_relay_report(*a),
+        "record": lambda a: cmd_record(*a),
+        "expected-recorded": lambda a: cmd_expected_recorded(*a),
+        "check-problems-published": lambda a: cmd_check_problems_published(*a),
     }
     if len(argv) < 2 or argv[1] not in commands:
         print(__doc__)
