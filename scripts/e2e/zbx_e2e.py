@@ -418,8 +418,9 @@ def cmd_check_discovered(expected_path, host, seconds, *literals):
     print("discovered: %d per-row items on %s, none more, among them %s" % (len(wanted), host, ", ".join(literals)))
 
 
-def open_problems(host):
-    rows = sql("select distinct p.name from problem p join triggers t on t.triggerid = p.objectid"
+def open_problems(host, column="p.name"):
+    """The names of the host's open problems; with column "i.key_", the keys of their items."""
+    rows = sql("select distinct " + column + " from problem p join triggers t on t.triggerid = p.objectid"
                " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
                " join hosts h on h.hostid = i.hostid"
                " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
@@ -779,14 +780,6 @@ def cmd_expected_recorded(lines_path, out):
            sum(1 for i in flags if i["value"] == "0"), sum(1 for i in flags if i["value"] == "2")))
 
 
-def open_problem_keys(host):
-    rows = sql("select distinct i.key_ from problem p join triggers t on t.triggerid = p.objectid"
-               " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
-               " join hosts h on h.hostid = i.hostid"
-               " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
-    return {r[0] for r in rows}
-
-
 def cmd_check_problems_published(expected_path, host, seconds):
     expected = load(expected_path)
     zero = {i["key"] for i in expected if i["kind"] == "uint" and i["value"] == "0"}
@@ -795,7 +788,7 @@ def cmd_check_problems_published(expected_path, host, seconds):
         fail("the capture has no flag it does not publish; nothing to check")
 
     def problems_now():
-        keys = open_problem_keys(host)
+        keys = open_problems(host, "i.key_")
         return (["no problem on %s, which the BMC publishes as not OK" % k for k in sorted(zero - keys)] +
                 ["a problem on %s, which %s" % (k, "the BMC does not publish" if k in not_published else "is OK")
                  for k in sorted(keys - zero)])

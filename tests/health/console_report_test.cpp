@@ -113,11 +113,7 @@ namespace {
 
 TEST(DebugReport, AFanInPercentShowsPercentAndThePeakIntervalOnlyWhenPublished) {
     HealthSnapshot snapshot;
-    DiscoveryRow pwm = Json::object();
-    pwm["{#FAN_NAME}"] = "Pwm 1";
-    pwm["{#READING_PERCENT}"] = 34;
-    pwm["{#FAN_HEALTH}"] = "N/A";
-    pwm["{#FAN_STATE}"] = 1;
+    const DiscoveryRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
     snapshot.discoveryChassiThermalFan = {pwm};
     const std::string without_interval = debug_report_text(snapshot);
     EXPECT_NE(without_interval.find("\x1b[0;32mVelocidade: \x1b[0;0m34 %\n"

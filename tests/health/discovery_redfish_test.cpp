@@ -96,9 +96,10 @@ protected:
 Outcome* BothModes::main_mode = nullptr;
 Outcome* BothModes::generic = nullptr;
 
-const std::set<std::string> kPwmFanKeys = {"discovery_ChassiThermalFan", "readingRPM[Pwm 1]",     "readingRPM[Pwm 2]",
-                                           "readingRPM[Pwm 3]",          "readingRPM[Pwm 4]",     "readingPercent[Pwm 1]",
-                                           "readingPercent[Pwm 2]",      "readingPercent[Pwm 3]", "readingPercent[Pwm 4]"};
+const std::set<std::string> kPwmFanKeys = {
+    "discovery_ChassiThermalFan", "readingRPM[Pwm 1]",     "readingRPM[Pwm 2]",
+    "readingRPM[Pwm 3]",          "readingRPM[Pwm 4]",     "readingPercent[Pwm 1]",
+    "readingPercent[Pwm 2]",      "readingPercent[Pwm 3]", "readingPercent[Pwm 4]"};
 
 TEST_F(BothModes, OldFirmwareGetsTheMainModesSevenRequestsAndValuesWithFansInPercentApart) {
     ASSERT_EQ(main_mode->run.status, 0) << main_mode->run.err;
@@ -238,12 +239,8 @@ TEST_P(EachCaptureRun, EndsWithZeroAndDeliversWhatTheFilesHoldWithoutAFalseProbl
     std::cout << facts.name << ": " << delivery.requests.size() << " requests\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, EachCaptureRun, testing::ValuesIn(kit::kCaptureFacts), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Captures, EachCaptureRun, testing::ValuesIn(kit::kCaptureFacts),
+                         [](const auto& info) { return kit::test_name_of(info.param); });
 
 // Nothing published: a service with nothing but its root still gives a
 // whole report and a whole delivery, all of it N/A, and ends with 0.
@@ -302,13 +299,14 @@ TEST(DiscoveryRedfish, LogsInAtTheSessionCollectionTheServiceRootLinks) {
 // JSON ends it, after the logout, naming the URL.
 TEST(DiscoveryRedfish, InvalidJsonEndsTheRunAfterTheLogoutNamingItsUrl) {
     const std::string sensor = "/redfish/v1/Chassis/Chassis_0/Sensors/Chassis_0_FAN_1_PWM";
-    const auto outcome = run_against("discoveryRedfish", serving(kit::testdata_dir("redfish-mockups/nvidia-gb200-openbmc")),
-                                     [&](bmc_sim::TestBmc& bmc) {
-                                         bmc.script("GET", "/redfish/v1/Chassis/Chassis_0/Sensors",
-                                                    bmc_sim::reply(200, {{"Content-Type", "application/json"}},
-                                                                   R"({"Members": [{"@odata.id": ")" + sensor + R"("}]})"));
-                                         bmc.script("GET", sensor, bmc_sim::reply(200, {}, "{\"Reading\": 29.8"));
-                                     });
+    const auto outcome =
+        run_against("discoveryRedfish", serving(kit::testdata_dir("redfish-mockups/nvidia-gb200-openbmc")),
+                    [&](bmc_sim::TestBmc& bmc) {
+                        bmc.script("GET", "/redfish/v1/Chassis/Chassis_0/Sensors",
+                                   bmc_sim::reply(200, {{"Content-Type", "application/json"}},
+                                                  R"({"Members": [{"@odata.id": ")" + sensor + R"("}]})"));
+                        bmc.script("GET", sensor, bmc_sim::reply(200, {}, "{\"Reading\": 29.8"));
+                    });
     EXPECT_EQ(outcome.run.status, 1);
     EXPECT_NE(outcome.run.err.find("InvalidJson"), std::string::npos) << outcome.run.err;
     EXPECT_NE(outcome.run.err.find(sensor), std::string::npos) << outcome.run.err;

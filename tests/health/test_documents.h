@@ -19,11 +19,12 @@ inline redfish::Documents healthy_documents() {
     return {healthy("storage"), healthy("power"), healthy("thermal"), healthy("total_power"), healthy("peak_power")};
 }
 
-// A row of a list with its four entries in order: name, reading, health flag, state flag.
+// A row of a list with its four entries in order: name, reading, health flag, state flag; the
+// list's percent reading in place of its own when in_percent.
 inline health::DiscoveryRow row(health::Group group, const support::Json& name, const support::Json& reading,
-                                int health, int state) {
+                                const support::Json& health, const support::Json& state, bool in_percent = false) {
     const support::Json values[] = {name, reading, health, state};
-    const auto& entries = health::discovery_list(group)->entries;
+    const auto entries = health::row_entries(*health::discovery_list(group), in_percent);
     health::DiscoveryRow made = support::Json::object();
     for (std::size_t i = 0; i < entries.size(); ++i) made[std::string(entries[i].macro)] = values[i];
     return made;
@@ -37,6 +38,12 @@ inline health::DiscoveryRow voltage(const support::Json& name, const support::Js
 inline health::DiscoveryRow fan(const support::Json& name, const support::Json& reading, int health = 1,
                                 int state = 1) {
     return row(health::Group::Fans, name, reading, health, state);
+}
+
+// A fan read in percent, as the generic mode delivers it.
+inline health::DiscoveryRow fan_in_percent(const support::Json& name, const support::Json& reading,
+                                           const support::Json& health = 1, const support::Json& state = 1) {
+    return row(health::Group::Fans, name, reading, health, state, true);
 }
 
 inline health::DiscoveryRow temperature(const support::Json& name, const support::Json& reading, int health = 1,

@@ -436,11 +436,7 @@ namespace {
 
 TEST(ZabbixDelivery, AFanInPercentGoesUnderItsOwnKeyAndNotPublishedAsNotAvailable) {
     HealthSnapshot snapshot;
-    DiscoveryRow pwm = Json::object();
-    pwm["{#FAN_NAME}"] = "Pwm 1";
-    pwm["{#READING_PERCENT}"] = 34;
-    pwm["{#FAN_HEALTH}"] = "N/A";
-    pwm["{#FAN_STATE}"] = 1;
+    const DiscoveryRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
     snapshot.discoveryChassiThermalFan = {fan("Fan 1", 5160), pwm};
     snapshot.storageHealth = "N/A";
     TestTrapper trapper;

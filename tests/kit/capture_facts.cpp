@@ -1,10 +1,19 @@
 #include "kit/capture_facts.h"
 
+#include <cctype>
+
 #include "kit/test_bmc.h"
 
 namespace kit {
 
 using support::Json;
+
+std::string test_name_of(const CaptureFacts& facts) {
+    std::string name = facts.name;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
 
 bmc_sim::Scenario capture_scenario(const std::string& name) {
     return bmc_sim::load_scenario(testdata_dir("redfish-mockups/" + name));

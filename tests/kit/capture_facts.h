@@ -16,7 +16,7 @@ namespace kit {
 struct CaptureFacts {
     std::string name;
     std::string total_path, total_member, limits_path;  // total_member "PowerControl": its first entry's watts
-    std::string peak_path;                                // a Power resource; empty: the capture has no peak
+    std::string peak_path;                              // a Power resource; empty: the capture has no peak
     std::string health, rollup, state;
     std::size_t voltages, fans, temperatures, fans_in_percent;
 };
@@ -35,8 +35,9 @@ inline const CaptureFacts kCaptureFacts[] = {
      "/redfish/v1/Chassis/Chassis_0/Sensors/Chassis_0_TotalHSC_Power_0", "", "OK", "OK", "Enabled", 12, 18, 40, 6},
 };
 
-// For test names and failure messages.
+// For failure messages, and as a test's name (letters and digits only).
 inline void PrintTo(const CaptureFacts& facts, std::ostream* out) { *out << facts.name; }
+std::string test_name_of(const CaptureFacts& facts);
 
 bmc_sim::Scenario capture_scenario(const std::string& name);
 

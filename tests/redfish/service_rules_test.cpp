@@ -37,7 +37,8 @@ std::size_t percent_fans(const Json& thermal) {
 
 void expect_unique_names(const Json& array, const std::string& what) {
     std::set<std::string> names;
-    for (const auto& row : array) EXPECT_TRUE(names.insert(row["Name"].get<std::string>()).second) << what << ": " << row;
+    for (const auto& row : array)
+        EXPECT_TRUE(names.insert(row["Name"].get<std::string>()).second) << what << ": " << row;
 }
 
 class EachCapture : public testing::TestWithParam<kit::CaptureFacts> {};
@@ -84,12 +85,8 @@ TEST_P(EachCapture, DocumentsHoldWhatTheCaptureHoldsWhereTheRulesSayItLives) {
     expect_unique_names(thermal["Temperatures"], "temperatures");
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, EachCapture, testing::ValuesIn(kit::kCaptureFacts), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Captures, EachCapture, testing::ValuesIn(kit::kCaptureFacts),
+                         [](const auto& info) { return kit::test_name_of(info.param); });
 
 TEST(ServiceRules, CurrentBmcwebGivesTheOldDocumentsMachineWithFansBySensorAndNoStorageHealth) {
     for (const std::string index : {"index.json", "index_query_enabled.json"}) {
@@ -125,9 +122,9 @@ TEST(ServiceRules, RepeatedNamesTakeTheirIdAndNamesThatOccurOnceStayAsTheyAre) {
     const auto documents = documents_of(kit::capture_scenario("hpe-ilo5-dl385-gen10plus-v2"));
     std::set<std::string> names;
     for (const auto& row : (*documents.getChassiThermal)["Temperatures"]) names.insert(row["Name"]);
-    for (const auto* name : {"32-PCI 2-Add-in card (45)", "32-PCI 2-Add-in card (47)", "32-PCI 2-Add-in card (48)",
-                             "38-PCI 5-I/O module (50)", "38-PCI 5-I/O module (51)", "38-PCI 5-I/O module (52)",
-                             "01-Inlet Ambient"})
+    for (const auto* name :
+         {"32-PCI 2-Add-in card (45)", "32-PCI 2-Add-in card (47)", "32-PCI 2-Add-in card (48)",
+          "38-PCI 5-I/O module (50)", "38-PCI 5-I/O module (51)", "38-PCI 5-I/O module (52)", "01-Inlet Ambient"})
         EXPECT_TRUE(names.count(name)) << name;
     EXPECT_FALSE(names.count("32-PCI 2-Add-in card"));
 }
