@@ -459,6 +459,14 @@ Json peak_power_document(const ServiceView& service, const std::optional<TotalPo
     return Json::object();
 }
 
+// A chassis that is a part of another, not the enclosure of the server.
+bool is_part(const Json* chassis) {
+    static const std::set<std::string> kParts = {"Card",   "Cartridge",        "Component", "IPBasedDrive",
+                                                 "Module", "StorageEnclosure", "Zone"};
+    const auto type = text_of(member_of(chassis, "ChassisType"));
+    return type && kParts.count(*type) > 0;
+}
+
 }  // namespace
 
 std::string expand_query(const Json* root) {
@@ -490,13 +498,6 @@ std::vector<std::string> member_paths(const Json* collection) {
     return paths;
 }
 
-bool is_part(const Json* chassis) {
-    static const std::set<std::string> kParts = {"Card",   "Cartridge",        "Component", "IPBasedDrive",
-                                                 "Module", "StorageEnclosure", "Zone"};
-    const auto type = text_of(member_of(chassis, "ChassisType"));
-    return type && kParts.count(*type) > 0;
-}
-
 std::size_t main_chassis(const Json* first_system, const std::vector<ChassisView>& chassis) {
     const Json* linked = path_of(first_system, {"Links", "Chassis"});
     if (linked != nullptr && linked->is_array())
@@ -521,11 +522,6 @@ std::vector<std::string> power_sensor_paths(const ChassisView& chassis) {
     for (const auto* ids : {&kTotalPowerIds, &kPeakPowerIds})
         if (const auto path = listed_sensor(chassis, *ids)) paths.push_back(*path);
     return paths;
-}
-
-std::optional<std::size_t> total_power_chassis(const ServiceView& service, const DocumentStore& store) {
-    const auto total = total_power(service, store);
-    return total ? std::optional(total->chassis) : std::nullopt;
 }
 
 Documents assembled_documents(const ServiceView& service, const DocumentStore& store) {

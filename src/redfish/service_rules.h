@@ -27,12 +27,10 @@ std::optional<std::string> link(const support::Json* document, const std::string
 // The member paths listed in a collection's Members, in order.
 std::vector<std::string> member_paths(const support::Json* collection);
 
-// A chassis that is a part of another (ChassisType Card, Cartridge,
-// Component, IPBasedDrive, Module, StorageEnclosure or Zone).
-bool is_part(const support::Json* chassis);
-
-// The first chassis the system links that is not a part, else the first
-// chassis in the collection that is not a part, else the first (0).
+// The first chassis the system links that is not a part of another
+// (ChassisType Card, Cartridge, Component, IPBasedDrive, Module,
+// StorageEnclosure or Zone), else the first such chassis of the collection,
+// else the first (0).
 std::size_t main_chassis(const support::Json* first_system, const std::vector<ChassisView>& chassis);
 
 // Whether a chassis publishes a total power, by what was read of it: its
@@ -44,10 +42,6 @@ bool publishes_total_power(const ChassisView& chassis, const DocumentStore& stor
 // the chassis's own resources: the sensor its EnvironmentMetrics.PowerWatts
 // names, and OpenBMC's total-power and peak-power sensors it lists.
 std::vector<std::string> power_sensor_paths(const ChassisView& chassis);
-
-// The chassis whose total power counts: the main chassis when it publishes
-// one, else the first in collection order that does.
-std::optional<std::size_t> total_power_chassis(const ServiceView& service, const DocumentStore& store);
 
 // The five documents, assembled by the rules from what was read.
 Documents assembled_documents(const ServiceView& service, const DocumentStore& store);
