@@ -605,14 +605,20 @@ def cmd_open_problem(host, key, value, name, seconds):
     print("problem opened on %s: %s" % (host, name))
 
 
-def cmd_listen_once(port_file, seconds):
+def listening(port_file, backlog):
+    """A socket listening on a free loopback port, which PORT_FILE names once it is ready."""
     server = socket.socket()
     server.bind(("127.0.0.1", 0))
-    server.listen(1)
-    server.settimeout(float(seconds))
+    server.listen(backlog)
     with open(port_file + ".tmp", "w") as f:
         f.write(str(server.getsockname()[1]))
     os.rename(port_file + ".tmp", port_file)
+    return server
+
+
+def cmd_listen_once(port_file, seconds):
+    server = listening(port_file, 1)
+    server.settimeout(float(seconds))
     try:
         connection, _ = server.accept()
         connection.settimeout(5)
@@ -697,12 +703,7 @@ def relay_one(client, target_port, log, lock):
 
 
 def cmd_relay(port_file, target_port, log):
-    listener = socket.socket()
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    with open(port_file + ".tmp", "w") as f:
-        f.write(str(listener.getsockname()[1]))
-    os.rename(port_file + ".tmp", port_file)
+    listener = listening(port_file, 16)
     lock = threading.Lock()
     while True:
         client, _ = listener.accept()
@@ -729,12 +730,7 @@ FLAG_PREFIXES = ("voltageHealth[", "voltageState[", "fanHealth[", "fanState[", "
 
 
 def cmd_record(port_file, lines_path):
-    server = socket.socket()
-    server.bind(("127.0.0.1", 0))
-    server.listen(16)
-    with open(port_file + ".tmp", "w") as f:
-        f.write(str(server.getsockname()[1]))
-    os.rename(port_file + ".tmp", port_file)
+    server = listening(port_file, 16)
     with open(lines_path, "a", encoding="utf-8") as lines:
         while True:
             connection, _ = server.accept()
