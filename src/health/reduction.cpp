@@ -145,6 +145,16 @@ bool reads_in_percent(const Located& element, Rules rules) {
     return rules == Rules::Redfish && *path_value(element, "ReadingUnits").value == "Percent";
 }
 
+// A sensor or fan the BMC reports as not there or not in use, such as the
+// sensor of an empty slot or socket, has no state to watch: under the generic
+// rules its state flag is not published rather than a problem. Its health
+// stays what the BMC says.
+bool out_of_service(const Located& element, Rules rules) {
+    if (rules != Rules::Redfish) return false;
+    const Json& state = *path_value(element, "Status.State").value;
+    return state == "Absent" || state == "Disabled";
+}
+
 std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const DiscoveryList& list,
                                          Rules rules) {
     std::vector<DiscoveryRow> rows;
@@ -152,6 +162,8 @@ std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view a
         DiscoveryRow row = Json::object();
         for (const auto& entry : row_entries(list, reads_in_percent(element, rules)))
             row[std::string(entry.macro)] = taken(element, entry.path, entry.take, rules);
+        const RowEntry& state = list.entries.back();
+        if (out_of_service(element, rules)) row[std::string(state.macro)] = kNotAvailable;
         rows.push_back(std::move(row));
     }
     return rows;
