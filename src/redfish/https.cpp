@@ -154,6 +154,9 @@ void run_all(std::vector<Transfer>& transfers) {
     for (auto& transfer : transfers) curl_multi_add_handle(multi, transfer.curl.get());
     int running = 1;
     while (running > 0) {
+        // Each libcurl wait ends within a second, sooner when a signal comes:
+        // the bound and a stop asked for by a signal are seen here.
+        if (support::bound_active()) support::time_left();
         if (curl_multi_perform(multi, &running) != CURLM_OK)
             throw Failure(FailureKind::TransportError, "libcurl could not run the requests");
         int left = 0;

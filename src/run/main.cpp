@@ -34,6 +34,7 @@ std::string critical_error_line() {
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
+    support::stop_on_signals();
     auto settings = run::parse_command_line(argc, argv);
     if (!settings) {
         support::print_line(critical_error_line());
@@ -45,6 +46,8 @@ int main(int argc, char** argv) {
         run::run_modes(*settings, program_name, std::chrono::seconds(run::RUNTIME_LIMIT));
     } catch (const support::RunEnd& end) {
         return finish(end.status);
+    } catch (const support::StopRequested& stop) {
+        return report_failure(support::FailureKind::Stopped, stop.what());
     } catch (const support::TimeoutException& timeout) {
         support::print_line(timeout.what());
     } catch (const support::Failure& failure) {

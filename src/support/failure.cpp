@@ -17,6 +17,7 @@ std::string_view kind_name(FailureKind kind) {
         case FailureKind::ZabbixRefused: return "ZabbixRefused";
         case FailureKind::ZabbixDelivery: return "ZabbixDelivery";
         case FailureKind::InvalidRowName: return "InvalidRowName";
+        case FailureKind::Stopped: return "Stopped";
         case FailureKind::Error: return "Error";
     }
     return "Error";

@@ -1,11 +1,17 @@
 #include "support/runtime_limiter.h"
 
+#include <csignal>
+
 #include "support/real_text.h"
 
 namespace support {
 namespace {
 
 const RuntimeLimiter* active_guard = nullptr;
+// The signal that asked the run to stop, 0 while none has; set by the handler.
+volatile std::sig_atomic_t stop_signal = 0;
+
+void note_stop(int signal) { stop_signal = signal; }
 
 std::string limit_text(std::chrono::milliseconds limit) {
     if (limit.count() % 1000 == 0) return std::to_string(limit.count() / 1000);
@@ -67,8 +73,31 @@ void raise_timeout() {
     throw TimeoutException("Tempo limite de execução excedido: " + limit_text(limit) + " segundos");
 }
 
+StopRequested::StopRequested(int signal_number)
+    : TimeoutException(std::string("stopped by ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM") +
+                       " before the run was done"),
+      signal(signal_number) {}
+
+void stop_on_signals() {
+    struct sigaction action {};
+    action.sa_handler = note_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no SA_RESTART: a waiting poll() returns, and its caller asks time_left()
+    for (const int signal : {SIGTERM, SIGINT}) {
+        struct sigaction before {};
+        sigaction(signal, nullptr, &before);
+        // A shell starts background commands with SIGINT ignored; they stay so.
+        if (before.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
+}
+
 std::chrono::milliseconds time_left() {
     if (!active_guard) return std::chrono::milliseconds::max();
+    if (const int signal = stop_signal; signal != 0) {
+        stop_signal = 0;  // raised once: the logout that follows may still wait
+        active_guard = nullptr;
+        throw StopRequested(signal);
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(active_guard->deadline -
                                                                             std::chrono::steady_clock::now());
     if (left.count() <= 0) raise_timeout();

@@ -1,7 +1,8 @@
 #pragma once
 // The run-time guard: a deadline for the bounded section. Everything that
 // blocks (HTTPS requests, Zabbix sockets) asks time_left() for its own limit,
-// so the bound holds without signals or threads.
+// so the bound holds without timers or threads. A stop asked for by a signal
+// is noted and raised the same way, where the run next waits.
 #include <chrono>
 #include <functional>
 #include <stdexcept>
@@ -12,6 +13,21 @@ namespace support {
 struct TimeoutException : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A run stopped by SIGTERM (Zabbix at an external check's time-out, systemd
+// stopping the service) or SIGINT. It takes the paths of a hit bound, so a run
+// that has logged in logs out within its grace first; main then reports it as
+// a failure.
+struct StopRequested : TimeoutException {
+    int signal;
+    explicit StopRequested(int signal_number);
+};
+
+// Installs the handlers of SIGTERM and SIGINT, which only note the signal; it
+// is raised as StopRequested by the next time_left() inside a bounded section.
+// Blocking calls are not restarted after the signal, so that they return to
+// ask.
+void stop_on_signals();
 
 struct RuntimeLimiter {
     std::chrono::milliseconds limit;

@@ -4,6 +4,9 @@
 // it goes out, and the BMC session was already closed.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <thread>
+
 #include "hostile_support.h"
 #include "kit/test_bmc.h"
 #include "kit/test_trapper.h"
@@ -79,6 +82,28 @@ TEST(FaultyZabbix, SilentServerIsCutOffAtTheRunTimeBound) {
     const auto requests = bmc->requests();
     EXPECT_EQ(std::count_if(requests.begin(), requests.end(), [](const auto& r) { return r.method == "DELETE"; }), 1)
         << hostile::request_log(*bmc);
+}
+
+// SIGTERM while a silent server keeps the first request unanswered: the wait
+// ends at once, with the stop named and the session already closed.
+TEST(FaultyZabbix, SigtermEndsTheWaitForASilentServer) {
+    auto bmc = kit::start_bmc();
+    kit::TestTrapper trapper;
+    trapper.answer_at(1, TrapperAnswer::Silent);
+    kit::RunOptions options;
+    options.env["BMC_PROBE_ZABBIX_SERVER"] = "127.0.0.1:" + std::to_string(trapper.port());
+    options.kill_after = std::chrono::seconds(30);
+    options.while_running = [&](pid_t pid) {
+        for (int tick = 0; tick < 400 && trapper.requests().empty(); ++tick)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        kill(pid, SIGTERM);
+    };
+    const auto run =
+        kit::run_program({"discoveryOpenBMC", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "bmc01"}, options);
+    hostile::expect_error_line(run, "Stopped", "stopped by SIGTERM");
+    EXPECT_EQ(trapper.requests().size(), 1u);
+    hostile::expect_logged_out(*bmc);
+    EXPECT_LT(run.elapsed, std::chrono::seconds(15));
 }
 
 }  // namespace

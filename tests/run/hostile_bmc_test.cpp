@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <csignal>
+
 #include <thread>
 
 #include "hostile_support.h"
@@ -96,6 +98,35 @@ TEST(HostileBmc, LogoutThatNeverEndsIsTriedOnceMoreWithinTheGrace) {
     EXPECT_GE(run.elapsed, std::chrono::milliseconds(6900));  // the bound, then the whole grace
     EXPECT_LT(run.elapsed, std::chrono::milliseconds(9000));
     hostile::expect_no_password(run);
+}
+
+bool asked_for(const bmc_sim::TestBmc& bmc, const std::string& path) {
+    const auto requests = bmc.requests();
+    return std::any_of(requests.begin(), requests.end(), [&](const auto& request) { return request.path == path; });
+}
+
+// Zabbix ends an external check that overruns its item's time-out with
+// SIGTERM to its whole process group, and systemd stops the service the same
+// way: a run that has logged in logs out before it ends.
+TEST(HostileBmc, SigtermAfterTheLoginLogsOutBeforeTheRunEnds) {
+    auto bmc = kit::start_bmc();
+    const std::string thermal = "/redfish/v1/Chassis/chassis/Thermal";
+    auto hanging = reply(200, {}, "{}");
+    hanging.delay = 30s;
+    bmc->script("GET", thermal, hanging);
+    kit::RunOptions options;
+    options.kill_after = 40s;
+    options.while_running = [&](pid_t pid) {
+        for (int tick = 0; tick < 400 && !asked_for(*bmc, thermal); ++tick) std::this_thread::sleep_for(25ms);
+        kill(pid, SIGTERM);
+    };
+    const auto run =
+        kit::run_program({"discoveryOpenBMC", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"}, options);
+    hostile::expect_error_line(run, "Stopped", "stopped by SIGTERM");
+    EXPECT_EQ(run.out, "Sessão encerrada com sucesso.\n");
+    EXPECT_EQ(deletes_of(*bmc), 1u) << hostile::request_log(*bmc);
+    hostile::expect_logged_out(*bmc);
+    EXPECT_LT(run.elapsed, 15s);  // not held until the hanging read ends
 }
 
 TEST(HostileBmc, PeerThatDoesNotSpeakTlsIsATransportError) {
