@@ -418,12 +418,14 @@ def cmd_check_discovered(expected_path, host, seconds, *literals):
     print("discovered: %d per-row items on %s, none more, among them %s" % (len(wanted), host, ", ".join(literals)))
 
 
-def open_problems(host, column="p.name"):
-    """The names of the host's open problems; with column "i.key_", the keys of their items."""
+def open_problems(host, column="p.name", opened_since=None):
+    """The names of the host's open problems; with column "i.key_", the keys of their items. With
+    OPENED_SINCE, every problem opened at or after that clock, resolved since or not."""
+    which = "p.r_eventid is null" if opened_since is None else "p.clock >= %d" % int(opened_since)
     rows = sql("select distinct " + column + " from problem p join triggers t on t.triggerid = p.objectid"
                " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
                " join hosts h on h.hostid = i.hostid"
-               " where p.source = 0 and p.object = 0 and p.r_eventid is null and h.host = %s", host)
+               " where p.source = 0 and p.object = 0 and " + which + " and h.host = %s", host)
     return {r[0] for r in rows}
 
 
@@ -602,10 +604,13 @@ def cmd_dashboard_facts(host, out):
 
 
 def cmd_open_problem(host, key, value, name, seconds):
+    # The host's external check keeps running and its next value may resolve
+    # the problem before a look finds it open: any problem opened since counts.
+    sent = int(time.time())
     if not zabbix_send(host, key, value):
         fail("%s refused on %s" % (key, host))
     wait_for("problem on %s" % host, seconds,
-             lambda: [] if name in open_problems(host) else ["not open: " + name])
+             lambda: [] if name in open_problems(host, opened_since=sent) else ["not opened: " + name])
     print("problem opened on %s: %s" % (host, name))
 
 

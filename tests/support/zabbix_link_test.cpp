@@ -372,7 +372,7 @@ std::string data_part(const std::string& frame) {
 TEST(ZabbixLink, SameBytesAsZabbixSenderItself) {
     const std::string zabbix_sender = "/usr/bin/zabbix_sender";
     if (!std::filesystem::exists(zabbix_sender)) {
-        // scripts/test asks for it once the end-to-end test has installed it.
+        // scripts/test installs it first and asks for it.
         if (std::getenv("BMC_PROBE_REQUIRE_ZABBIX_SENDER") != nullptr) FAIL() << zabbix_sender << " is missing";
         GTEST_SKIP() << "zabbix_sender is not installed";
     }
