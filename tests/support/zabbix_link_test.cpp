@@ -219,7 +219,8 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
         {TrapperAnswer::ResponseFailed, "answered \"failed\": cannot process request"},
         {TrapperAnswer::HalfThenClose, "connection dropped after"},
     };
-    for (const auto& [answer, reason] : cases) {
+    for (const auto& [answer, bound_reason] : cases) {
+        const std::string& reason = bound_reason;  // clang 14 cannot capture a structured binding
         TestTrapper trapper;
         trapper.answer_at(2, answer);
         support::ZabbixLink link{trapper.server()};
