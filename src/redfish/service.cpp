@@ -8,7 +8,6 @@
 namespace redfish {
 
 std::optional<std::string> odata_path(const support::Json& link) {
-    constexpr std::string_view kServiceRoot = "/redfish/v1";
     if (!link.is_string()) return std::nullopt;
     std::string path = session_path(link.get<std::string>());
     path = path.substr(0, path.find('#'));

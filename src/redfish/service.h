@@ -6,11 +6,15 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/json.h"
 
 namespace redfish {
+
+// The service root, where every Redfish path begins.
+inline constexpr std::string_view kServiceRoot = "/redfish/v1";
 
 // Fetches a batch of paths at once: for each, its document when answered
 // 200, none otherwise.

@@ -10,7 +10,6 @@ namespace {
 
 using support::Json;
 
-constexpr std::string_view kServiceRoot = "/redfish/v1";
 constexpr std::string_view kOldChassis = "/redfish/v1/Chassis/chassis";
 
 // An expanded member carries more than its @odata.id.

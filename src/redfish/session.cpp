@@ -38,7 +38,7 @@ RedfishSession refused_unless_created(const LoginAnswer& answer) {
 
 // The session collection the service root links, which anyone may read.
 std::optional<std::string> linked_sessions(const BmcAccess& access) {
-    const auto root = fetch_public_document(access, "/redfish/v1").document;
+    const auto root = fetch_public_document(access, std::string(kServiceRoot)).document;
     if (!root || !root->is_object()) return std::nullopt;
     const auto links = root->find("Links");
     if (links == root->end() || !links->is_object() || !links->contains("Sessions")) return std::nullopt;
