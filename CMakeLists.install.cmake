@@ -21,7 +21,7 @@ install(FILES contrib/bmc-probe.env.example DESTINATION ${CMAKE_INSTALL_DOCDIR}/
 
 if(BMC_PROBE_MANPAGE)
   find_program(SCDOC scdoc REQUIRED)
-  file(STRINGS src/run/constants.h version_line REGEX "VERSION = \"")
+  file(STRINGS src/support/program.h version_line REGEX "VERSION = \"")
   string(REGEX MATCH "[0-9][0-9.]*" BMC_PROBE_VERSION "${version_line}")
   configure_file(docs/bmc-probe.1.scd.in bmc-probe.1.scd @ONLY)
   add_custom_command(OUTPUT bmc-probe.1

@@ -11,11 +11,9 @@
 #include "redfish/readers.h"
 #include "redfish/service_walk.h"
 #include "redfish/session.h"
-#include "run/constants.h"
 #include "support/console.h"
 #include "support/failure.h"
-#include "support/run_end.h"
-#include "support/runtime_limiter.h"
+#include "support/program.h"
 
 namespace health {
 namespace {
@@ -25,8 +23,8 @@ namespace {
 // document (chosen once all reads are done), and the rules its documents
 // are reduced by.
 struct Mode {
-    std::function<redfish::RedfishSession(const redfish::BmcAccess& bmc)> log_in;
-    std::function<redfish::Documents(const redfish::BmcAccess& bmc, const std::string& token)> read;
+    std::function<redfish::RedfishSession(redfish::Bmc& bmc)> log_in;
+    std::function<redfish::Documents(redfish::Bmc& bmc, const std::string& token)> read;
     std::function<std::string(const redfish::Documents& documents)> missing_hint;
     Rules rules;
 };
@@ -42,33 +40,37 @@ bool usable(const std::optional<std::string>& token) {
 // A run cut off by its time bound between login and logout would leave its
 // session behind just the same: one more logout is tried, bounded by a grace
 // of its own past the run's bound. The run still ends with the timeout.
-void log_out_within_grace(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session) {
-    const bool finished = support::run_within(std::chrono::seconds(run::LOGOUT_GRACE), [&] {
+void log_out_within_grace(redfish::Bmc& bmc, const redfish::RedfishSession& session) {
+    support::RunGuard grace = support::run_guard(std::chrono::seconds(support::LOGOUT_GRACE));
+    support::RunGuard* run_guard = bmc.client.guard;
+    bmc.client.guard = &grace;
+    try {
         redfish::delete_session(bmc, *session.token, session.session_uri);
-    });
-    if (!finished)
-        support::print_line("Falha ao encerrar sessão: no answer within the " + std::to_string(run::LOGOUT_GRACE) +
-                            "-second grace past the run's time limit");
+    } catch (const support::Interrupted&) {
+        support::print_line("Falha ao encerrar sessão: no answer within the " +
+                            std::to_string(support::LOGOUT_GRACE) + "-second grace past the run's time limit");
+    }
+    bmc.client.guard = run_guard;
 }
 
 // BMCs keep a session until it times out, and a probe that leaves one behind
 // on every failing run piles them up: a failure between login and logout
 // still logs out once before it ends the run. A failure of that attempt is
 // ignored so that the original failure is the one reported.
-void log_out_after_failure(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session) {
+void log_out_after_failure(redfish::Bmc& bmc, const redfish::RedfishSession& session) {
     try {
         redfish::delete_session(bmc, *session.token, session.session_uri);
-    } catch (const support::TimeoutException&) {
+    } catch (const support::Interrupted&) {
         log_out_within_grace(bmc, session);
     } catch (...) {
     }
 }
 
-redfish::Documents read_documents(const redfish::BmcAccess& bmc, const redfish::RedfishSession& session,
+redfish::Documents read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& session,
                                   const Mode& mode) {
     try {
         return mode.read(bmc, *session.token);
-    } catch (const support::TimeoutException&) {
+    } catch (const support::Interrupted&) {
         throw;
     } catch (...) {
         log_out_after_failure(bmc, session);
@@ -86,27 +88,29 @@ HealthSnapshot snapshot_of(const redfish::Documents& documents, const Mode& mode
     }
 }
 
-[[noreturn]] void run_cycle(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server,
-                            const Mode& mode) {
-    const redfish::BmcAccess bmc{settings.url_base, settings.user, settings.pwd};
+support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
+    redfish::Bmc bmc{request.bmc, redfish::https::client(guard)};
     const redfish::RedfishSession session = mode.log_in(bmc);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
-        support::end_run(1);
+        return support::finished(1);
     }
     redfish::Documents documents;
     try {
         documents = read_documents(bmc, session, mode);
         redfish::delete_session(bmc, *session.token, session.session_uri);
-    } catch (const support::TimeoutException&) {
+    } catch (const support::Interrupted&) {
         log_out_within_grace(bmc, session);
         throw;
     }
 
     const HealthSnapshot snapshot = snapshot_of(documents, mode);
-    const std::string& zabbix_host = settings.zabbix_host.value();
-    if (zabbix_host == "debug") print_debug_report(snapshot);
-    deliver_to_zabbix(snapshot, zabbix_server, zabbix_host);
+    if (request.zabbix_host == "debug") {
+        print_debug_report(snapshot);
+        return support::finished();
+    }
+    deliver_to_zabbix(snapshot, request.zabbix_server, request.zabbix_host, guard);
+    return support::finished();
 }
 
 constexpr std::string_view kTryRedfishMode = " — try the mode \"discoveryRedfish\" for current OpenBMC firmware";
@@ -117,10 +121,10 @@ bool moved_away(long status) { return status == 404 || status == 500; }
 
 }  // namespace
 
-void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
+support::RunOutcome discoveryOpenBMC(const CycleRequest& request, support::RunGuard& guard) {
     constexpr std::size_t kReaders = std::size(redfish::kResourceReaders);
     std::array<long, kReaders> statuses{};
-    const auto read = [&](const redfish::BmcAccess& bmc, const std::string& token) {
+    const auto read = [&](redfish::Bmc& bmc, const std::string& token) {
         redfish::Documents documents;
         for (std::size_t i = 0; i < kReaders; ++i) {
             const auto& reader = redfish::kResourceReaders[i];
@@ -138,11 +142,11 @@ void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixSer
                 return std::string(moved_away(statuses[i]) ? kTryRedfishMode : "");
         return std::string();
     };
-    run_cycle(settings, zabbix_server, {redfish::post_authToken, read, hint, Rules::OpenBMC});
+    return run_cycle(request, guard, {redfish::post_authToken, read, hint, Rules::OpenBMC});
 }
 
-void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server) {
-    const auto read = [](const redfish::BmcAccess& bmc, const std::string& token) {
+support::RunOutcome discoveryRedfish(const CycleRequest& request, support::RunGuard& guard) {
+    const auto read = [](redfish::Bmc& bmc, const std::string& token) {
         redfish::DocumentStore store;
         store.fetch = [&](const std::vector<std::string>& paths) {
             std::vector<std::optional<support::Json>> documents;
@@ -154,7 +158,7 @@ void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixSer
     };
     // Every document it reduces is whole: nothing is ever missing.
     const auto no_hint = [](const redfish::Documents&) { return std::string(); };
-    run_cycle(settings, zabbix_server, {redfish::post_authToken_linked, read, no_hint, Rules::Redfish});
+    return run_cycle(request, guard, {redfish::post_authToken_linked, read, no_hint, Rules::Redfish});
 }
 
 }  // namespace health

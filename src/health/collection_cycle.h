@@ -1,18 +1,32 @@
 #pragma once
-#include "run/settings.h"
+// The collection cycle: one pass from the BMC to Zabbix (or to the debug
+// report) under the run's guard. Each mode returns how the run ended; a
+// failure on the way is raised as support::Failure, a cut-off as
+// support::Interrupted, after the logout has been tried.
+#include <string>
+
+#include "redfish/access.h"
+#include "support/run_guard.h"
+#include "support/run_outcome.h"
 #include "support/zabbix_server.h"
 
 namespace health {
 
-// The main mode: one pass from the BMC to Zabbix (or to the debug report),
-// reading the five resources at their fixed paths. Every path ends the run.
-[[noreturn]] void discoveryOpenBMC(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server);
+// What one pass needs: the BMC, the Zabbix host name ("debug" for the report)
+// and where the values go.
+struct CycleRequest {
+    redfish::BmcAccess bmc;
+    std::string zabbix_host;
+    support::ZabbixServer zabbix_server;
+};
 
-// The same pass on any Redfish service: the five documents assembled from
-// the whole service by the generic mode's rules (redfish/service_walk.h,
-// redfish/service_rules.h), and what the BMC does not publish reported as
-// "N/A", never as a problem. Only a failed login, a transport failure and
-// invalid JSON end it early.
-[[noreturn]] void discoveryRedfish(const run::RunSettings& settings, const support::ZabbixServer& zabbix_server);
+// The main mode: the five resources at their fixed paths.
+support::RunOutcome discoveryOpenBMC(const CycleRequest& request, support::RunGuard& guard);
+
+// The same pass on any Redfish service, by the generic mode's rules
+// (redfish/service_walk.h), what the BMC does not publish reported as "N/A",
+// never as a problem. Only a failed login, a transport failure and invalid
+// JSON end it early.
+support::RunOutcome discoveryRedfish(const CycleRequest& request, support::RunGuard& guard);
 
 }  // namespace health

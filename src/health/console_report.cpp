@@ -4,9 +4,8 @@
 #include <vector>
 
 #include "health/items.h"
-#include "run/constants.h"
 #include "support/console.h"
-#include "support/run_end.h"
+#include "support/program.h"
 #include "support/value_text.h"
 
 namespace health {
@@ -20,20 +19,20 @@ void append_line(std::string& out, std::string_view text) {
 }
 
 void append_value_line(std::string& out, std::string_view label, const Json& value, std::string_view suffix) {
-    out += run::GREEN;
+    out += support::GREEN;
     out += label;
-    out += run::RESET;
+    out += support::RESET;
     out += support::value_text(value);
     out += suffix;
     out += '\n';
 }
 
 void append_banner(std::string& out, std::string_view banner) {
-    out += run::CYAN;
+    out += support::CYAN;
     out += '\n';
     out += banner;
     out += '\n';
-    out += run::RESET;
+    out += support::RESET;
     out += '\n';
 }
 
@@ -65,27 +64,26 @@ void append_section(std::string& out, const GroupSource& group, const HealthSnap
 
 std::string debug_report_text(const HealthSnapshot& snapshot) {
     std::string out;
-    out += run::RED;
+    out += support::RED;
     append_line(out, "Modo debug ativado:");
-    out += run::GREEN;
+    out += support::GREEN;
     out += "\nVersão do script: ";
-    out += run::RESET;
-    append_line(out, run::VERSION);
+    out += support::RESET;
+    append_line(out, support::VERSION);
 
     for (const auto& group : kGroups) append_section(out, group, snapshot);
 
-    out += run::YELLOW;
+    out += support::YELLOW;
     append_line(out, "\nCaso nenhum dos comandos responda:\n");
     append_line(out, "1 - Confirmar qual o modelo da dispositivo.");
     append_line(out, "2 - Confirmar se o usuário tem permissão para realizar o comando citado acima.");
     out += "3 - Entrar em contato com o setor de desenvolvimento da Quorvane!";
-    append_line(out, run::RESET);
+    append_line(out, support::RESET);
     return out;
 }
 
 void print_debug_report(const HealthSnapshot& snapshot) {
     support::print_text(debug_report_text(snapshot));
-    support::end_run(0);
 }
 
 }  // namespace health

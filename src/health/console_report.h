@@ -10,7 +10,7 @@ namespace health {
 // Every byte the report prints.
 std::string debug_report_text(const HealthSnapshot& snapshot);
 
-// Prints the report and ends the run with status 0.
-[[noreturn]] void print_debug_report(const HealthSnapshot& snapshot);
+// Prints the report.
+void print_debug_report(const HealthSnapshot& snapshot);
 
 }  // namespace health

@@ -8,7 +8,6 @@
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_text.h"
-#include "support/run_end.h"
 #include "support/zabbix_link.h"
 
 namespace health {
@@ -120,8 +119,8 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
 }
 
 void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
-                       const std::string& zabbix_host) {
-    Delivery delivery{support::ZabbixLink{zabbix_server}, zabbix_host};
+                       const std::string& zabbix_host, support::RunGuard& guard) {
+    Delivery delivery{support::ZabbixLink{zabbix_server, &guard}, zabbix_host};
     try {
         for (const auto& group : kGroups) {
             if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
@@ -135,7 +134,6 @@ void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServ
     }
     check_refusals(support::send_gathered(delivery.link), zabbix_host);
     support::print_line("OK");
-    support::end_run(0);
 }
 
 }  // namespace health

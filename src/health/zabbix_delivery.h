@@ -4,6 +4,7 @@
 #include <string>
 
 #include "health/snapshot/health_snapshot.h"
+#include "support/run_guard.h"
 #include "support/zabbix_server.h"
 
 namespace health {
@@ -15,9 +16,9 @@ std::string discovery_document(const std::vector<DiscoveryRow>& rows);
 // parameter, "]". A name that is not text raises support::Failure.
 std::string row_key(const std::string& prefix, const support::Json& name);
 
-// Sends everything, prints "OK" and ends the run with 0; ends it with 1 when
-// Zabbix refused a fixed item or a discovery document.
-[[noreturn]] void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
-                                    const std::string& zabbix_host);
+// Sends everything and prints "OK"; raises support::Failure when Zabbix
+// refused a fixed item or a discovery document, or could not be reached.
+void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
+                       const std::string& zabbix_host, support::RunGuard& guard);
 
 }  // namespace health

@@ -5,12 +5,21 @@
 #include <string>
 #include <string_view>
 
+#include "redfish/https.h"
+
 namespace redfish {
 
 struct BmcAccess {
     std::string url_base;
     std::string user;
     std::string pwd;
+};
+
+// One run's way to its BMC: where it answers and who logs in, and the
+// connections that its requests share under the run's guard.
+struct Bmc {
+    BmcAccess access;
+    https::Client client;
 };
 
 std::string bmc_url(const BmcAccess& access, std::string_view path);

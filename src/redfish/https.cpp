@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "support/failure.h"
-#include "support/runtime_limiter.h"
 #include "support/text.h"
 
 namespace redfish::https {
@@ -33,30 +32,9 @@ namespace {
 using support::Failure;
 using support::FailureKind;
 
-struct MultiDeleter {
-    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-};
 struct CurlDeleter {
     void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-
-// One multi handle for the run: it keeps the open connections between
-// requests (one for requests made one at a time, so a run of those makes one
-// TLS handshake) and never opens more than kMaxInFlight.
-CURLM* shared_multi() {
-    static std::unique_ptr<CURLM, MultiDeleter> multi = [] {
-        curl_global_init(CURL_GLOBAL_DEFAULT);
-        std::unique_ptr<CURLM, MultiDeleter> made(curl_multi_init());
-        if (made) {
-            curl_multi_setopt(made.get(), CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));
-            curl_multi_setopt(made.get(), CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxInFlight));
-            curl_multi_setopt(made.get(), CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxInFlight));
-        }
-        return made;
-    }();
-    if (!multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
-    return multi.get();
-}
 
 struct HeaderList {
     curl_slist* list = nullptr;
@@ -99,7 +77,7 @@ std::size_t on_header(char* data, std::size_t size, std::size_t count, void* use
     return line.size();
 }
 
-void prepare(Transfer& transfer, const std::vector<std::string>& header_lines) {
+void prepare(Client& client, Transfer& transfer, const std::vector<std::string>& header_lines) {
     // libcurl would otherwise add "Expect: 100-continue" to large bodies.
     transfer.headers.list = curl_slist_append(transfer.headers.list, "Expect:");
     for (const auto& line : header_lines) {
@@ -130,11 +108,9 @@ void prepare(Transfer& transfer, const std::vector<std::string>& header_lines) {
     }
     if (transfer.method != "GET" && transfer.method != "POST")
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, transfer.method.c_str());
-    if (support::bound_active()) {
-        const long left = static_cast<long>(std::max<long long>(1, support::time_left().count()));
-        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, left);
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, left);
-    }
+    const long left = static_cast<long>(std::max<long long>(1, support::time_left(*client.guard).count()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, left);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, left);
 }
 
 // The transfers that are on the multi handle; taken off it on every way out,
@@ -148,15 +124,15 @@ struct OnMulti {
     }
 };
 
-void run_all(std::vector<Transfer>& transfers) {
-    CURLM* multi = shared_multi();
+void run_all(Client& client, std::vector<Transfer>& transfers) {
+    CURLM* multi = client.multi.get();
     OnMulti on_multi{multi, transfers};
     for (auto& transfer : transfers) curl_multi_add_handle(multi, transfer.curl.get());
     int running = 1;
     while (running > 0) {
         // Each libcurl wait ends within a second, sooner when a signal comes:
         // the bound and a stop asked for by a signal are seen here.
-        if (support::bound_active()) support::time_left();
+        support::time_left(*client.guard);
         if (curl_multi_perform(multi, &running) != CURLM_OK)
             throw Failure(FailureKind::TransportError, "libcurl could not run the requests");
         int left = 0;
@@ -171,8 +147,8 @@ void run_all(std::vector<Transfer>& transfers) {
 }
 
 // The answer of a finished transfer, or the failure that ends the run.
-Response outcome(Transfer& transfer) {
-    if (transfer.result == CURLE_OPERATION_TIMEDOUT && support::bound_active()) support::raise_timeout();
+Response outcome(const Client& client, Transfer& transfer) {
+    if (transfer.result == CURLE_OPERATION_TIMEDOUT) support::raise_time_limit(*client.guard);
     if (transfer.body_too_large)
         throw Failure(FailureKind::ResponseTooLarge, transfer.where() + ": the answer's body is larger than " +
                                                          std::to_string(kMaxBodyBytes >> 20) + " MiB");
@@ -186,28 +162,40 @@ Response outcome(Transfer& transfer) {
 
 }  // namespace
 
-Response request(std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
+void initialise() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+
+Client client(support::RunGuard& guard) {
+    Client made{std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard};
+    if (!made.multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
+    CURLM* multi = made.multi.get();
+    curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));
+    curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kMaxInFlight));
+    curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kMaxInFlight));
+    return made;
+}
+
+Response request(Client& client, std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
                  const std::optional<std::string>& body) {
     std::vector<Transfer> transfers(1);
     transfers[0].method = std::string(method);
     transfers[0].url = url;
     transfers[0].body = body;
-    prepare(transfers[0], header_lines);
-    run_all(transfers);
-    return outcome(transfers[0]);
+    prepare(client, transfers[0], header_lines);
+    run_all(client, transfers);
+    return outcome(client, transfers[0]);
 }
 
-std::vector<Response> get_all(const std::vector<std::string>& urls, const std::vector<std::string>& header_lines) {
+std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls, const std::vector<std::string>& header_lines) {
     std::vector<Transfer> transfers(urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i) {
         transfers[i].method = "GET";
         transfers[i].url = urls[i];
-        prepare(transfers[i], header_lines);
+        prepare(client, transfers[i], header_lines);
     }
-    run_all(transfers);
+    run_all(client, transfers);
     std::vector<Response> responses;
     responses.reserve(transfers.size());
-    for (auto& transfer : transfers) responses.push_back(outcome(transfer));
+    for (auto& transfer : transfers) responses.push_back(outcome(client, transfer));
     return responses;
 }
 

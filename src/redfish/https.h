@@ -2,13 +2,38 @@
 // HTTPS requests to the BMC over connections kept for the run: one for
 // requests made one at a time, at most kMaxInFlight for a batch made at once.
 // The BMC's certificate is not verified, no cookie is kept, and each request
-// may take only the time the run-time guard has left.
+// may take only the time the run's guard has left.
+#include <curl/curl.h>
+
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "support/run_guard.h"
+
 namespace redfish::https {
+
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+
+// One run's connections to its BMC, and the guard its requests wait under.
+// The multi handle keeps the open connections between requests (one for
+// requests made one at a time, so a run of those makes one TLS handshake) and
+// never opens more than kMaxInFlight.
+struct Client {
+    std::unique_ptr<CURLM, MultiDeleter> multi;
+    support::RunGuard* guard;
+};
+
+// libcurl's set-up, once per process before any client is made.
+void initialise();
+
+// A client whose requests wait under guard; raises a TransportError when
+// libcurl cannot make one.
+Client client(support::RunGuard& guard);
 
 struct Response {
     long status = 0;
@@ -26,14 +51,14 @@ inline constexpr int kMaxInFlight = 4;
 // One request. header_lines are "Name: value"; body is sent when given.
 // Transport failures raise support::Failure of kind "TransportError", naming
 // the method, the URL and libcurl's reason; running out of time raises
-// support::TimeoutException.
-Response request(std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
+// support::Interrupted.
+Response request(Client& client, std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
                  const std::optional<std::string>& body = std::nullopt);
 
 // GETs of every URL at once, at most kMaxInFlight on the wire; the answers in
 // the order of urls. The first failure, in that order, is raised as
 // request() raises it.
-std::vector<Response> get_all(const std::vector<std::string>& urls, const std::vector<std::string>& header_lines);
+std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls, const std::vector<std::string>& header_lines);
 
 // The value of the first response header called name, whatever its letter case.
 std::optional<std::string> header(const Response& response, std::string_view name);

@@ -50,49 +50,49 @@ support::Json parse_document(const std::string& body, const std::string& where) 
     }
 }
 
-Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token) {
-    const std::string url = bmc_url(access, path);
-    return fetched(https::request("GET", url, {"X-Auth-Token: " + token}), url);
+Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token) {
+    const std::string url = bmc_url(bmc.access, path);
+    return fetched(https::request(bmc.client, "GET", url, {"X-Auth-Token: " + token}), url);
 }
 
-std::vector<Fetched> fetch_documents(const BmcAccess& access, const std::vector<std::string>& paths,
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
                                      const std::string& token) {
     std::vector<std::string> urls;
     urls.reserve(paths.size());
-    for (const auto& path : paths) urls.push_back(bmc_url(access, path));
-    const auto responses = https::get_all(urls, {"X-Auth-Token: " + token});
+    for (const auto& path : paths) urls.push_back(bmc_url(bmc.access, path));
+    const auto responses = https::get_all(bmc.client, urls, {"X-Auth-Token: " + token});
     std::vector<Fetched> documents;
     documents.reserve(urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i) documents.push_back(fetched(responses[i], urls[i]));
     return documents;
 }
 
-Fetched fetch_public_document(const BmcAccess& access, std::string_view path) {
-    const std::string url = bmc_url(access, path);
-    return fetched(https::request("GET", url, {}), url);
+Fetched fetch_public_document(Bmc& bmc, std::string_view path) {
+    const std::string url = bmc_url(bmc.access, path);
+    return fetched(https::request(bmc.client, "GET", url, {}), url);
 }
 
-std::optional<support::Json> read_resource(const BmcAccess& access, const ResourceReader& reader,
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
                                            const std::string& token) {
-    auto fetched = fetch_document(access, reader.path, token);
+    auto fetched = fetch_document(bmc, reader.path, token);
     if (!fetched.document) support::print_line(reader.failure_line);
     return std::move(fetched.document);
 }
 
-std::optional<support::Json> get_storage(const BmcAccess& access, const std::string& token) {
-    return read_resource(access, kResourceReaders[0], token);
+std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token) {
+    return read_resource(bmc, kResourceReaders[0], token);
 }
-std::optional<support::Json> get_chassisPower(const BmcAccess& access, const std::string& token) {
-    return read_resource(access, kResourceReaders[1], token);
+std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token) {
+    return read_resource(bmc, kResourceReaders[1], token);
 }
-std::optional<support::Json> get_chassisThermal(const BmcAccess& access, const std::string& token) {
-    return read_resource(access, kResourceReaders[2], token);
+std::optional<support::Json> get_chassisThermal(Bmc& bmc, const std::string& token) {
+    return read_resource(bmc, kResourceReaders[2], token);
 }
-std::optional<support::Json> get_chassisTotalPower(const BmcAccess& access, const std::string& token) {
-    return read_resource(access, kResourceReaders[3], token);
+std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& token) {
+    return read_resource(bmc, kResourceReaders[3], token);
 }
-std::optional<support::Json> get_chassisPeakPower(const BmcAccess& access, const std::string& token) {
-    return read_resource(access, kResourceReaders[4], token);
+std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token) {
+    return read_resource(bmc, kResourceReaders[4], token);
 }
 
 }  // namespace redfish

@@ -48,27 +48,27 @@ struct Fetched {
     long status = 0;
     std::optional<support::Json> document;
 };
-Fetched fetch_document(const BmcAccess& access, std::string_view path, const std::string& token);
+Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token);
 
 // The same for several paths at once (https::get_all), in their order.
-std::vector<Fetched> fetch_documents(const BmcAccess& access, const std::vector<std::string>& paths,
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
                                      const std::string& token);
 
 // The same GET without a token, for what a Redfish service shows anyone (its
 // service root).
-Fetched fetch_public_document(const BmcAccess& access, std::string_view path);
+Fetched fetch_public_document(Bmc& bmc, std::string_view path);
 
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.
-std::optional<support::Json> read_resource(const BmcAccess& access, const ResourceReader& reader,
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
                                            const std::string& token);
 
-std::optional<support::Json> get_storage(const BmcAccess& access, const std::string& token);
-std::optional<support::Json> get_chassisPower(const BmcAccess& access, const std::string& token);
-std::optional<support::Json> get_chassisThermal(const BmcAccess& access, const std::string& token);
-std::optional<support::Json> get_chassisTotalPower(const BmcAccess& access, const std::string& token);
-std::optional<support::Json> get_chassisPeakPower(const BmcAccess& access, const std::string& token);
+std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token);
+std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token);
+std::optional<support::Json> get_chassisThermal(Bmc& bmc, const std::string& token);
+std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& token);
+std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token);
 
 // Parses a body as a document; where names the request for the error report.
 support::Json parse_document(const std::string& body, const std::string& where);

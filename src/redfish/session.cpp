@@ -24,9 +24,9 @@ struct LoginAnswer {
     RedfishSession session;  // both members empty unless answered 201
 };
 
-LoginAnswer post_session(const BmcAccess& access, std::string_view sessions_path) {
+LoginAnswer post_session(Bmc& bmc, std::string_view sessions_path) {
     const auto response =
-        https::request("POST", bmc_url(access, sessions_path), {"Content-Type: application/json"}, login_body(access));
+        https::request(bmc.client, "POST", bmc_url(bmc.access, sessions_path), {"Content-Type: application/json"}, login_body(bmc.access));
     if (response.status != 201) return {response.status, {}};
     return {response.status, {https::header(response, "X-Auth-Token"), https::header(response, "Location")}};
 }
@@ -37,8 +37,8 @@ RedfishSession refused_unless_created(const LoginAnswer& answer) {
 }
 
 // The session collection the service root links, which anyone may read.
-std::optional<std::string> linked_sessions(const BmcAccess& access) {
-    const auto root = fetch_public_document(access, std::string(kServiceRoot)).document;
+std::optional<std::string> linked_sessions(Bmc& bmc) {
+    const auto root = fetch_public_document(bmc, std::string(kServiceRoot)).document;
     if (!root || !root->is_object()) return std::nullopt;
     const auto links = root->find("Links");
     if (links == root->end() || !links->is_object() || !links->contains("Sessions")) return std::nullopt;
@@ -49,18 +49,18 @@ std::optional<std::string> linked_sessions(const BmcAccess& access) {
 
 }  // namespace
 
-RedfishSession post_authToken(const BmcAccess& access) {
-    return refused_unless_created(post_session(access, kSessionsPath));
+RedfishSession post_authToken(Bmc& bmc) {
+    return refused_unless_created(post_session(bmc, kSessionsPath));
 }
 
-RedfishSession post_authToken_linked(const BmcAccess& access) {
-    auto answer = post_session(access, kSessionsPath);
+RedfishSession post_authToken_linked(Bmc& bmc) {
+    auto answer = post_session(bmc, kSessionsPath);
     // A BMC refuses a request without a token before it looks at the path, so
     // a missing collection may answer 401 as a wrong password does: the
     // service root tells.
     if (answer.status != 201) {
-        const auto linked = linked_sessions(access);
-        if (linked && *linked != kSessionsPath) answer = post_session(access, *linked);
+        const auto linked = linked_sessions(bmc);
+        if (linked && *linked != kSessionsPath) answer = post_session(bmc, *linked);
     }
     return refused_unless_created(answer);
 }
@@ -82,16 +82,16 @@ std::optional<std::string> logout_url(const BmcAccess& access, const std::string
     return bmc_url(access, path);
 }
 
-void delete_session(const BmcAccess& access, const std::string& token, const std::optional<std::string>& session_uri) {
+void delete_session(Bmc& bmc, const std::string& token, const std::optional<std::string>& session_uri) {
     if (!session_uri) return;  // nothing names the session to close
-    const auto url = logout_url(access, *session_uri);
+    const auto url = logout_url(bmc.access, *session_uri);
     if (!url) {
         support::print_line("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC");
         return;
     }
     https::Response response;
     try {
-        response = https::request("DELETE", *url, {"X-Auth-Token: " + token});
+        response = https::request(bmc.client, "DELETE", *url, {"X-Auth-Token: " + token});
     } catch (const support::Failure& failure) {
         support::print_line("Falha ao encerrar sessão: " + std::string(failure.what()));
         return;

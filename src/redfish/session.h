@@ -15,16 +15,16 @@ struct RedfishSession {
 inline constexpr std::string_view kSessionsPath = "/redfish/v1/SessionService/Sessions";
 
 // POSTs user and pwd; a session with neither member unless answered 201.
-RedfishSession post_authToken(const BmcAccess& access);
+RedfishSession post_authToken(Bmc& bmc);
 
 // The login of the generic mode: as post_authToken, and when that is refused,
 // once more at the session collection the service root links
 // (Links.Sessions) when that is another one.
-RedfishSession post_authToken_linked(const BmcAccess& access);
+RedfishSession post_authToken_linked(Bmc& bmc);
 
 // DELETEs the session and prints how that went; never fails the run itself,
 // except by running out of time.
-void delete_session(const BmcAccess& access, const std::string& token, const std::optional<std::string>& session_uri);
+void delete_session(Bmc& bmc, const std::string& token, const std::optional<std::string>& session_uri);
 
 // The path (and query) a "Location" value names: itself when it is a path,
 // the part after the authority when it is a full URL.

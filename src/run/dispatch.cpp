@@ -1,25 +1,49 @@
 #include "run/dispatch.h"
 
+#include <exception>
+#include <new>
+
 #include "run/version_banner.h"
 #include "support/launch.h"
-#include "support/runtime_limiter.h"
 
 namespace run {
 namespace {
 
-void dispatch(RunSettings& settings, const std::string& program_name) {
-    if (settings.mode == "version") get_version(program_name);
+support::RunOutcome dispatch(RunSettings& settings, const std::string& program_name, support::RunGuard& guard) {
+    if (settings.mode == "version") return get_version(program_name);
     settings.zabbix_server = support::obtain_zabbix_server(required_zabbix_host(settings));
     for (const auto& mode : kCollectionModes)
-        if (settings.mode == mode.word) mode.cycle(settings, *settings.zabbix_server);
+        if (settings.mode == mode.word) {
+            const health::CycleRequest request{{settings.url_base, settings.user, settings.pwd},
+                                               *settings.zabbix_host,
+                                               *settings.zabbix_server};
+            return mode.cycle(request, guard);
+        }
     if (settings.mode.find("launch_") != std::string::npos) support::launch(settings.mode);
+    support::check_deadline(guard);
+    return support::finished();
+}
+
+support::RunOutcome interrupted(const support::Interrupted& interruption) {
+    if (interruption.cause == support::Interrupted::Cause::Stop)
+        return support::failed({support::FailureKind::Stopped, interruption.what()});
+    return {0, std::nullopt, interruption.what()};
 }
 
 }  // namespace
 
-void run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit) {
-    auto guard = support::runtime_limiter(limit);
-    support::run_bounded(guard, [&] { dispatch(settings, program_name); });
+support::RunOutcome run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit,
+                              const volatile std::sig_atomic_t* stop_signal) {
+    support::RunGuard guard = support::run_guard(limit, stop_signal);
+    try {
+        return dispatch(settings, program_name, guard);
+    } catch (const support::Interrupted& interruption) {
+        return interrupted(interruption);
+    } catch (const support::Failure& failure) {
+        return support::failed(failure);
+    } catch (const std::exception& failure) {
+        return support::failed({support::FailureKind::Error, failure.what()});
+    }
 }
 
 }  // namespace run

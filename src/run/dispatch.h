@@ -1,17 +1,19 @@
 #pragma once
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <string_view>
 
 #include "health/collection_cycle.h"
 #include "run/settings.h"
+#include "support/run_outcome.h"
 
 namespace run {
 
 // The modes that run a collection cycle, by their exact mode word.
 struct CollectionMode {
     std::string_view word;
-    void (*cycle)(const RunSettings& settings, const support::ZabbixServer& zabbix_server);
+    support::RunOutcome (*cycle)(const health::CycleRequest& request, support::RunGuard& guard);
 };
 
 inline constexpr CollectionMode kCollectionModes[] = {
@@ -20,8 +22,9 @@ inline constexpr CollectionMode kCollectionModes[] = {
 };
 
 // The bounded section of a run: the version banner, or zabbix_server and the
-// mode. Returns at the normal end; a mode's own end arrives as support::RunEnd,
-// a hit bound as support::TimeoutException, any other failure as itself.
-void run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit);
+// mode, under a guard of limit that heeds stop_signal. Every way it ends,
+// failures and cut-offs included, comes back as the outcome.
+support::RunOutcome run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit,
+                              const volatile std::sig_atomic_t* stop_signal);
 
 }  // namespace run

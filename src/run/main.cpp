@@ -1,59 +1,77 @@
 // bmc-probe: feeds a Zabbix server with the hardware health of one server
-// managed by an OpenBMC BMC, read over Redfish.
+// managed by a BMC, read over Redfish.
 #include <csignal>
 #include <cstdio>
-#include <exception>
 #include <string>
 
-#include "run/constants.h"
+#include "redfish/https.h"
 #include "run/dispatch.h"
 #include "run/settings.h"
 #include "support/console.h"
-#include "support/failure.h"
-#include "support/run_end.h"
-#include "support/runtime_limiter.h"
+#include "support/program.h"
+
+#ifndef BMC_PROBE_RUNTIME_LIMIT
+#define BMC_PROBE_RUNTIME_LIMIT 900
+#endif
 
 namespace {
+
+// Bound on the whole run, in seconds. Test builds may shorten it at compile time.
+constexpr int RUNTIME_LIMIT = BMC_PROBE_RUNTIME_LIMIT;
+
+// The signal that asked the run to stop, 0 while none has; the run's guard
+// raises it where the run next waits.
+volatile std::sig_atomic_t stop_signal = 0;
+
+void note_stop(int signal) { stop_signal = signal; }
+
+// SIGTERM (Zabbix at an external check's time-out, systemd stopping the
+// service) and SIGINT only note the signal. Blocking calls are not restarted
+// after it, so that they return to ask the guard.
+void stop_on_signals() {
+    struct sigaction action {};
+    action.sa_handler = note_stop;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    for (const int signal : {SIGTERM, SIGINT}) {
+        struct sigaction before {};
+        sigaction(signal, nullptr, &before);
+        // A shell starts background commands with SIGINT ignored; they stay so.
+        if (before.sa_handler != SIG_IGN) sigaction(signal, &action, nullptr);
+    }
+}
 
 // Status 2 when what the run printed cannot be written out.
 int finish(int status) { return support::flush_console() ? status : 2; }
 
-int report_failure(support::FailureKind kind, const std::string& message) {
+int report_failure(const support::Failure& failure) {
     support::flush_console();
-    const std::string name(support::kind_name(kind));
-    std::fprintf(stderr, "bmc-probe: erro: %s: %s\n", name.c_str(), message.c_str());
+    const std::string name(support::kind_name(failure.kind));
+    std::fprintf(stderr, "bmc-probe: erro: %s: %s\n", name.c_str(), failure.what());
     return 1;
 }
 
 std::string critical_error_line() {
-    return "Erro crítico -- Contactar Quorvane em: " + std::string(run::SUPPORT_EMAIL) + " ou " +
-           std::string(run::SUPPORT_PHONE);
+    return "Erro crítico -- Contactar Quorvane em: " + std::string(support::SUPPORT_EMAIL) + " ou " +
+           std::string(support::SUPPORT_PHONE);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
-    support::stop_on_signals();
+    stop_on_signals();
     auto settings = run::parse_command_line(argc, argv);
     if (!settings) {
         support::print_line(critical_error_line());
         support::flush_console();
         return 1;
     }
+    redfish::https::initialise();
     const std::string program_name = argc > 0 ? argv[0] : "";
-    try {
-        run::run_modes(*settings, program_name, std::chrono::seconds(run::RUNTIME_LIMIT));
-    } catch (const support::RunEnd& end) {
-        return finish(end.status);
-    } catch (const support::StopRequested& stop) {
-        return report_failure(support::FailureKind::Stopped, stop.what());
-    } catch (const support::TimeoutException& timeout) {
-        support::print_line(timeout.what());
-    } catch (const support::Failure& failure) {
-        return report_failure(failure.kind, failure.what());
-    } catch (const std::exception& failure) {
-        return report_failure(support::FailureKind::Error, failure.what());
-    }
-    return finish(0);
+    const support::RunOutcome outcome =
+        run::run_modes(*settings, program_name, std::chrono::seconds(RUNTIME_LIMIT), &stop_signal);
+    if (outcome.failure) return report_failure(*outcome.failure);
+    if (!outcome.notice.empty()) support::print_line(outcome.notice);
+    return finish(outcome.status);
 }

@@ -1,8 +1,7 @@
 #include "run/version_banner.h"
 
-#include "run/constants.h"
 #include "support/console.h"
-#include "support/run_end.h"
+#include "support/program.h"
 
 namespace run {
 
@@ -16,13 +15,13 @@ std::string version_name_line(const std::string& program_name) {
             line += program_name[i];
         }
     }
-    return line + "  " + std::string(VERSION);
+    return line + "  " + std::string(support::VERSION);
 }
 
-void get_version(const std::string& program_name) {
+support::RunOutcome get_version(const std::string& program_name) {
     support::print_line("© Quorvane Tecnologia Ltda. Todos os direitos reservados.");
     support::print_line(version_name_line(program_name));
-    support::end_run(0);
+    return support::finished();
 }
 
 }  // namespace run

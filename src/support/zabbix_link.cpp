@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "support/failure.h"
-#include "support/runtime_limiter.h"
+#include "support/run_guard.h"
 
 namespace support {
 namespace {
@@ -27,30 +27,26 @@ using Socket = std::unique_ptr<int, SocketCloser>;
 // One connection, for one request. The socket stays non-blocking; with PSK the
 // channel runs over it.
 struct Connection {
-    Socket socket;
+    RunGuard* guard;
+    Socket socket{};
     ZabbixWhere where{};
     std::string stage{};  // what the connection is doing, for the message when it drops
     std::optional<PskChannel> tls{};
 };
 
-int poll_limit() {
-    if (!bound_active()) return -1;
-    return static_cast<int>(std::min<std::chrono::milliseconds::rep>(time_left().count(), INT_MAX));
-}
-
-void wait_for(int fd, short events) {
+void wait_for(RunGuard& guard, int fd, short events) {
     pollfd ready{fd, events, 0};
     while (true) {
-        const int status = poll(&ready, 1, poll_limit());
+        const int status = poll(&ready, 1, poll_time_left(guard));
         if (status > 0) return;
-        if (status == 0) raise_timeout();
+        if (status == 0) raise_time_limit(guard);
         if (errno != EINTR) return;  // the next socket call reports the error
     }
 }
 
 std::string system_error(int error) { return std::strerror(error); }
 
-Socket connect_address(const ResolvedAddress& address, std::string& reason) {
+Socket connect_address(RunGuard& guard, const ResolvedAddress& address, std::string& reason) {
     Socket socket(new int(::socket(address.family, address.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol)));
     if (*socket < 0) {
         reason = system_error(errno);
@@ -61,7 +57,7 @@ Socket connect_address(const ResolvedAddress& address, std::string& reason) {
             reason = system_error(errno);
             return nullptr;
         }
-        wait_for(*socket, POLLOUT);
+        wait_for(guard, *socket, POLLOUT);
         int error = 0;
         socklen_t size = sizeof error;
         if (getsockopt(*socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
@@ -101,7 +97,7 @@ Socket connect_endpoint(ZabbixLink& link, const ZabbixEndpoint& endpoint, std::s
     if (addresses == nullptr) return nullptr;
     if (addresses->empty()) reason = "the name has no address";
     for (const auto& address : *addresses) {
-        if (Socket socket = connect_address(address, reason)) return socket;
+        if (Socket socket = connect_address(*link.guard, address, reason)) return socket;
     }
     return nullptr;
 }
@@ -125,7 +121,7 @@ void send_plain(const Connection& connection, const char* data, std::size_t size
             data += sent;
             size -= static_cast<std::size_t>(sent);
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            wait_for(*connection.socket, POLLOUT);
+            wait_for(*connection.guard, *connection.socket, POLLOUT);
         } else if (sent < 0 && errno != EINTR) {
             zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
         }
@@ -137,7 +133,7 @@ std::size_t receive_plain(const Connection& connection, char* buffer, std::size_
     while (true) {
         const ssize_t received = recv(*connection.socket, buffer, size, 0);
         if (received >= 0) return static_cast<std::size_t>(received);
-        if (errno == EAGAIN || errno == EWOULDBLOCK) wait_for(*connection.socket, POLLIN);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) wait_for(*connection.guard, *connection.socket, POLLIN);
         else if (errno != EINTR)
             zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
     }
@@ -219,7 +215,7 @@ void close_tls(Connection& connection) {
 }
 
 SendResult exchange(ZabbixLink& link, const GatheredRequest& request) {
-    Connection connection;
+    Connection connection{link.guard};
     open_connection(link, connection,
                     {server_text(link.server), request.keys.front(), request.keys.back(), request.keys.size()});
     send_all(connection, sender_frame(request.items, clock_now()));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/json.h"
+#include "support/run_guard.h"
 #include "support/zabbix_batch.h"
 #include "support/zabbix_frame.h"
 #include "support/zabbix_psk.h"
@@ -33,6 +34,7 @@ struct ResolvedAddress {
 
 struct ZabbixLink {
     ZabbixServer server;
+    RunGuard* guard;  // the run's: every socket call waits only as long as it allows
     std::map<std::string, std::vector<ResolvedAddress>> resolved{};  // "host:port" -> its addresses
     std::optional<ZabbixEndpoint> answering_node{};
     PskContext psk_context{nullptr, SSL_CTX_free};  // made at the first PSK connection

@@ -9,8 +9,7 @@
 #include "kit/test_trapper.h"
 #include "support/console.h"
 #include "support/failure.h"
-#include "support/run_end.h"
-#include "support/runtime_limiter.h"
+#include "support/run_guard.h"
 #include "support/zabbix_batch.h"
 
 namespace {
@@ -28,7 +27,7 @@ using health_test::voltage;
 using Sent = std::vector<std::pair<std::string, std::string>>;  // key, value text as received
 
 struct Delivered {
-    std::optional<int> status;               // set when the run ended through end_run
+    std::optional<int> status;               // set when the delivery returned
     std::optional<support::Failure> failure;  // set when it failed
     std::string out;
 };
@@ -37,11 +36,10 @@ Delivered deliver(const HealthSnapshot& snapshot, const support::ZabbixServer& s
                   const std::string& host = "bmc-01") {
     Delivered delivered;
     testing::internal::CaptureStdout();
-    auto guard = support::runtime_limiter(10s);
+    auto guard = support::run_guard(10s);
     try {
-        support::run_bounded(guard, [&] { health::deliver_to_zabbix(snapshot, server, host); });
-    } catch (const support::RunEnd& end) {
-        delivered.status = end.status;
+        health::deliver_to_zabbix(snapshot, server, host, guard);
+        delivered.status = 0;
     } catch (const support::Failure& failure) {
         delivered.failure = failure;
     }

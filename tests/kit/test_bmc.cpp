@@ -33,4 +33,10 @@ redfish::BmcAccess access_for(const bmc_sim::TestBmc& bmc, const std::string& us
     return {bmc.url_base(), user, pwd};
 }
 
+std::unique_ptr<BmcLink> link_for(const redfish::BmcAccess& access, std::chrono::milliseconds limit) {
+    auto link = std::make_unique<BmcLink>(BmcLink{support::run_guard(limit), {access, {}}});
+    link->bmc.client = redfish::https::client(link->guard);
+    return link;
+}
+
 }  // namespace kit

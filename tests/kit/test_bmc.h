@@ -25,4 +25,13 @@ std::unique_ptr<bmc_sim::TestBmc> start_bmc(bmc_sim::Options options = bmc_optio
 redfish::BmcAccess access_for(const bmc_sim::TestBmc& bmc, const std::string& user = "monitor",
                               const std::string& pwd = "0penBmc!");
 
+// The Redfish layer's way to a BMC for direct calls: its connections, kept
+// while it lives, and a guard of limit for its requests.
+struct BmcLink {
+    support::RunGuard guard;
+    redfish::Bmc bmc;
+};
+std::unique_ptr<BmcLink> link_for(const redfish::BmcAccess& access,
+                                  std::chrono::milliseconds limit = std::chrono::seconds(60));
+
 }  // namespace kit

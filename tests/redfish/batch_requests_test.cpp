@@ -33,7 +33,8 @@ std::vector<std::string> chassis_paths() {
 
 TEST(BatchRequests, AnswersComeInTheOrderAskedOverAtMostFourConnections) {
     auto bmc = capture_bmc(30ms);
-    const auto access = kit::access_for(*bmc);
+    const auto link = kit::link_for(kit::access_for(*bmc));
+    auto& access = link->bmc;
     const auto session = redfish::post_authToken(access);
     ASSERT_TRUE(session.token);
     auto paths = chassis_paths();
@@ -65,7 +66,8 @@ TEST(BatchRequests, AnswersComeInTheOrderAskedOverAtMostFourConnections) {
 
 TEST(BatchRequests, OneBrokenAnswerEndsTheBatchNamingItsUrl) {
     auto bmc = capture_bmc(0ms);
-    const auto access = kit::access_for(*bmc);
+    const auto link = kit::link_for(kit::access_for(*bmc));
+    auto& access = link->bmc;
     const auto session = redfish::post_authToken(access);
     ASSERT_TRUE(session.token);
     const auto paths = chassis_paths();

@@ -11,12 +11,12 @@
 #include "redfish/https.h"
 #include "redfish/session.h"
 #include "support/failure.h"
-#include "support/runtime_limiter.h"
+#include "support/run_guard.h"
 
 namespace {
 
 using bmc_sim::reply;
-using Reader = std::optional<support::Json> (*)(const redfish::BmcAccess&, const std::string&);
+using Reader = std::optional<support::Json> (*)(redfish::Bmc&, const std::string&);
 
 const std::string kPower = "/redfish/v1/Chassis/chassis/Power";
 
@@ -41,7 +41,7 @@ const ReaderCase kReaders[] = {
 // The Power document a BMC answers with body, read with a live token.
 std::optional<support::Json> power_with_body(bmc_sim::TestBmc& bmc, const std::string& body) {
     bmc.script("GET", kPower, reply(200, {{"Content-Type", "application/json"}}, body));
-    return redfish::get_chassisPower(kit::access_for(bmc), "t");
+    return redfish::get_chassisPower(kit::link_for(kit::access_for(bmc))->bmc, "t");
 }
 
 support::Failure failure_of(const std::function<void()>& work) {
@@ -57,11 +57,11 @@ support::Failure failure_of(const std::function<void()>& work) {
 TEST(Readers, EachReadsItsPathWithTheTokenAndHandsOverTheDocument) {
     auto bmc = kit::start_bmc();
     std::string token;
-    kit::stdout_of([&] { token = *redfish::post_authToken(kit::access_for(*bmc)).token; });
+    kit::stdout_of([&] { token = *redfish::post_authToken(kit::link_for(kit::access_for(*bmc))->bmc).token; });
     const auto scenario = kit::bmc_options().scenario;
     for (std::size_t i = 0; i < std::size(kReaders); ++i) {
         std::optional<support::Json> document;
-        EXPECT_EQ(kit::stdout_of([&] { document = kReaders[i].read(kit::access_for(*bmc), token); }), "");
+        EXPECT_EQ(kit::stdout_of([&] { document = kReaders[i].read(kit::link_for(kit::access_for(*bmc))->bmc, token); }), "");
         ASSERT_TRUE(document) << kReaders[i].path;
         EXPECT_EQ(*document, support::Json::parse(scenario.resources[i].body)) << kReaders[i].path;
         const auto request = bmc->requests().back();
@@ -79,7 +79,7 @@ TEST(Readers, AnyStatusButOkPrintsTheReadersLineAndYieldsNoValue) {
             bmc->script("GET", reader.path, reply(status, {{"Content-Type", "application/json"}}, "{\"Id\": \"1\"}"));
         std::string expected, printed;
         for (const auto& reader : kReaders) {
-            printed += kit::stdout_of([&] { EXPECT_FALSE(reader.read(kit::access_for(*bmc), "t")) << status; });
+            printed += kit::stdout_of([&] { EXPECT_FALSE(reader.read(kit::link_for(kit::access_for(*bmc))->bmc, "t")) << status; });
             expected += reader.failure_line + "\n";
         }
         EXPECT_EQ(printed, expected) << status;
@@ -89,7 +89,7 @@ TEST(Readers, AnyStatusButOkPrintsTheReadersLineAndYieldsNoValue) {
 TEST(Readers, AStaleTokenIsRefusedWithTheReadersLine) {
     auto bmc = kit::start_bmc();
     std::optional<support::Json> document;
-    EXPECT_EQ(kit::stdout_of([&] { document = redfish::get_chassisThermal(kit::access_for(*bmc), "stale"); }),
+    EXPECT_EQ(kit::stdout_of([&] { document = redfish::get_chassisThermal(kit::link_for(kit::access_for(*bmc))->bmc, "stale"); }),
               "Falha ao obter informações térmicas do chassi.\n");
     EXPECT_FALSE(document);
 }
@@ -149,7 +149,7 @@ TEST(Readers, DroppedConnectionIsATransportFailureWithCurlsReason) {
     auto dropped = reply(200, {{"Content-Type", "application/json"}}, std::string(4000, ' ') + "{}");
     dropped.drop_after = 1000;
     bmc->script("GET", kPower, dropped);
-    const auto failure = failure_of([&] { redfish::get_chassisPower(kit::access_for(*bmc, "u", "SECRETPW"), "t"); });
+    const auto failure = failure_of([&] { redfish::get_chassisPower(kit::link_for(kit::access_for(*bmc, "u", "SECRETPW"))->bmc, "t"); });
     EXPECT_EQ(failure.kind, support::FailureKind::TransportError);
     const std::string message = failure.what();
     EXPECT_EQ(message, "GET https://" + bmc->url_base() + kPower +
@@ -163,7 +163,7 @@ TEST(Readers, BodyUpTo32MiBIsReceivedAndALargerOneEndsTheRun) {
     ASSERT_EQ(limit, 32u << 20);
     // Refused with a body of exactly the limit, so that no parse slows the test.
     bmc->script("GET", kPower, reply(404, {{"Content-Type", "application/json"}}, std::string(limit, ' ')));
-    EXPECT_EQ(kit::stdout_of([&] { EXPECT_FALSE(redfish::get_chassisPower(kit::access_for(*bmc), "t")); }),
+    EXPECT_EQ(kit::stdout_of([&] { EXPECT_FALSE(redfish::get_chassisPower(kit::link_for(kit::access_for(*bmc))->bmc, "t")); }),
               "Falha ao obter informações de energia do chassi.\n");
     const auto failure = failure_of([&] { power_with_body(*bmc, "1" + std::string(limit, ' ')); });
     EXPECT_EQ(failure.kind, support::FailureKind::ResponseTooLarge);
@@ -214,10 +214,9 @@ TEST(Readers, SlowBmcIsCutOffByTheRunTimeBound) {
     auto slow = reply(200, {{"Content-Type", "application/json"}}, "{}");
     slow.delay = 5s;
     bmc->script("GET", kPower, slow);
-    auto guard = support::runtime_limiter(300ms);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_THROW(support::run_bounded(guard, [&] { redfish::get_chassisPower(kit::access_for(*bmc), "t"); }),
-                 support::TimeoutException);
+    EXPECT_THROW(redfish::get_chassisPower(kit::link_for(kit::access_for(*bmc), 300ms)->bmc, "t"),
+                 support::Interrupted);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     EXPECT_GE(elapsed, 290ms);
     EXPECT_LT(elapsed, 1000ms);

@@ -26,13 +26,13 @@ const std::string kLoggedOut = "Sessão encerrada com sucesso.\n";
 
 redfish::RedfishSession login(const redfish::BmcAccess& bmc_access, std::string& printed) {
     redfish::RedfishSession session;
-    printed = kit::stdout_of([&] { session = redfish::post_authToken(bmc_access); });
+    printed = kit::stdout_of([&] { session = redfish::post_authToken(kit::link_for(bmc_access)->bmc); });
     return session;
 }
 
 std::string logout(const redfish::BmcAccess& bmc_access, const std::string& token,
                    const std::optional<std::string>& session_uri) {
-    return kit::stdout_of([&] { redfish::delete_session(bmc_access, token, session_uri); });
+    return kit::stdout_of([&] { redfish::delete_session(kit::link_for(bmc_access)->bmc, token, session_uri); });
 }
 
 TEST(Session, LoginGoesToUrlBaseWithItsPortAndYieldsTokenAndLocation) {

@@ -35,7 +35,7 @@ TEST(SimulatedBmc, BodiesAreTheBytesBmcwebSends) {
 
 TEST(SimulatedBmc, TokensAndSessionIdsLookLikeBmcwebs) {
     auto bmc = kit::start_bmc();
-    kit::stdout_of([&] { redfish::post_authToken(kit::access_for(*bmc)); });
+    kit::stdout_of([&] { redfish::post_authToken(kit::link_for(kit::access_for(*bmc))->bmc); });
     const auto token = bmc->last_token();
     const auto path = bmc->last_session_path();
     const auto alphanumeric = [](const std::string& text) {
@@ -104,12 +104,13 @@ TEST(SimulatedBmc, StandaloneBinaryServesAWholeRunUntilTerminated) {
     bmc_access.user = "monitor";
     bmc_access.pwd = "x";
     std::vector<std::optional<support::Json>> documents;
+    const auto link = kit::link_for(bmc_access);
     const auto printed = kit::stdout_of([&] {
-        const auto session = redfish::post_authToken(bmc_access);
+        const auto session = redfish::post_authToken(link->bmc);
         ASSERT_TRUE(session.token);
         for (const auto& reader : redfish::kResourceReaders)
-            documents.push_back(redfish::read_resource(bmc_access, reader, *session.token));
-        redfish::delete_session(bmc_access, *session.token, session.session_uri);
+            documents.push_back(redfish::read_resource(link->bmc, reader, *session.token));
+        redfish::delete_session(link->bmc, *session.token, session.session_uri);
     });
     EXPECT_EQ(printed, "Sessão encerrada com sucesso.\n");
     EXPECT_EQ(documents.size(), 5u);

@@ -15,7 +15,7 @@
 #include "kit/sender_frame.h"
 #include "kit/test_trapper.h"
 #include "support/failure.h"
-#include "support/runtime_limiter.h"
+#include "support/run_guard.h"
 
 namespace {
 
@@ -67,8 +67,9 @@ support::SendResult send_now(support::ZabbixLink& link, const std::string& host,
 
 // One value over a link of its own, as the first value of a run goes.
 support::SendResult send_once(const support::ZabbixServer& server, const std::string& host, const std::string& key,
-                              const Json& value) {
-    support::ZabbixLink link{server};
+                              const Json& value, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    auto guard = support::run_guard(limit);
+    support::ZabbixLink link{server, &guard};
     return send_now(link, host, key, value);
 }
 
@@ -127,7 +128,8 @@ TEST(ZabbixLink, SendsEveryKindAsTheTextAPersonReadsInDebug) {
         {R"({"data": []})", R"({"data": []})"},
     };
     TestTrapper trapper;
-    support::ZabbixLink link{trapper.server()};
+    auto link_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink link{trapper.server(), &link_guard};
     for (const auto& [value, text] : cases) support::send_zabbix(link, "host °", "key[°]", value);
     EXPECT_TRUE(trapper.calls().empty());  // gathered, not sent yet
     ASSERT_EQ(support::send_gathered(link).size(), 1u);
@@ -147,7 +149,8 @@ TEST(ZabbixLink, SendsEveryKindAsTheTextAPersonReadsInDebug) {
 TEST(ZabbixLink, GathersEachKindInCallOrderAndSendsInOrderOfTheFirstValue) {
     TestTrapper trapper;
     trapper.refuse_keys([](const std::string& key) { return key == "row[b]" || key == "fixed2"; });
-    support::ZabbixLink link{trapper.server()};
+    auto link_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink link{trapper.server(), &link_guard};
     const std::vector<std::pair<std::string, support::Refusal>> sent = {
         {"fixed1", support::Refusal::Counts}, {"doc", support::Refusal::Counts},
         {"row[a]", support::Refusal::Expected}, {"row[b]", support::Refusal::Expected},
@@ -175,7 +178,8 @@ TEST(ZabbixLink, GathersEachKindInCallOrderAndSendsInOrderOfTheFirstValue) {
 
 TEST(ZabbixLink, AThousandValuesGoInRequestsOfAtMost250) {
     TestTrapper trapper;
-    support::ZabbixLink link{trapper.server()};
+    auto link_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink link{trapper.server(), &link_guard};
     support::send_zabbix(link, "h", "discovery", R"({"data": []})");
     for (int i = 0; i < 1000; ++i)
         support::send_zabbix(link, "h", "row[" + std::to_string(i) + "]", i, support::Refusal::Expected);
@@ -223,9 +227,9 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
         const std::string& reason = bound_reason;  // clang 14 cannot capture a structured binding
         TestTrapper trapper;
         trapper.answer_at(2, answer);
-        support::ZabbixLink link{trapper.server()};
-        auto guard = support::runtime_limiter(3s);
-        support::run_bounded(guard, [&] {
+        auto link_guard = support::run_guard(std::chrono::seconds(60));
+        support::ZabbixLink link{trapper.server(), &link_guard};
+        {
             EXPECT_EQ(send_now(link, "h", "storageHealth", 1).failed, 0u);
             const auto failure = failure_of([&] { send_now(link, "h", "storageState", 0); });
             EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError) << reason;
@@ -233,7 +237,7 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
             EXPECT_NE(message.find("127.0.0.1:" + std::to_string(trapper.port())), std::string::npos) << message;
             EXPECT_NE(message.find("\"storageState\""), std::string::npos) << message;
             EXPECT_NE(message.find(reason), std::string::npos) << message;
-        });
+        }
         EXPECT_EQ(trapper.calls().size(), 2u);
     }
 }
@@ -241,10 +245,8 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
 TEST(ZabbixLink, AServerThatNeverAnswersEndsInTheRunTimeout) {
     TestTrapper trapper;
     trapper.answer_at(1, TrapperAnswer::Silent);
-    auto guard = support::runtime_limiter(300ms);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_THROW(support::run_bounded(guard, [&] { send_once(trapper.server(), "h", "k", 1); }),
-                 support::TimeoutException);
+    EXPECT_THROW(send_once(trapper.server(), "h", "k", 1, 300ms), support::Interrupted);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
@@ -261,7 +263,8 @@ TEST(ZabbixLink, AClosedPortIsAFailure) {
 TEST(ZabbixLink, AServerNameIsResolvedOnceAndItsAddressesServeEveryValue) {
     TestTrapper trapper;
     // "localhost" may give ::1 before 127.0.0.1, where only the trapper listens.
-    support::ZabbixLink link{{{{"localhost", trapper.port()}}, std::nullopt}};
+    auto link_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink link{{{{"localhost", trapper.port()}}, std::nullopt}, &link_guard};
     for (int value = 0; value < 3; ++value) EXPECT_EQ(send_now(link, "h", "storageHealth", value).failed, 0u);
     EXPECT_EQ(link.resolved.size(), 1u);
     const auto calls = trapper.calls();
@@ -272,7 +275,8 @@ TEST(ZabbixLink, AServerNameIsResolvedOnceAndItsAddressesServeEveryValue) {
 TEST(ZabbixLink, ClusterNodesAreTriedInOrderAndTheAnsweringOneIsKept) {
     TestTrapper standby(not_listening());
     TestTrapper active;
-    support::ZabbixLink cluster{{{standby.endpoint(), active.endpoint()}, std::nullopt}};
+    auto cluster_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink cluster{{{standby.endpoint(), active.endpoint()}, std::nullopt}, &cluster_guard};
     EXPECT_EQ(send_now(cluster, "h", "storageHealth", 1).failed, 0u);
     standby.start_listening();
     EXPECT_EQ(send_now(cluster, "h", "storageState", 1).failed, 0u);
@@ -301,21 +305,22 @@ TEST(ZabbixLink, ClusterWithNoNodeListeningNamesEveryNode) {
 TEST(ZabbixLink, ANodeIsPassedOverOnlyBeforeItHasTheRequest) {
     TestTrapper without_tls;
     TestTrapper with_tls(with_psk(0));
+    auto cluster_guard = support::run_guard(std::chrono::seconds(5));
     support::ZabbixLink cluster{
-        {{without_tls.endpoint(), with_tls.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}}};
-    auto guard = support::runtime_limiter(5s);
-    support::run_bounded(guard, [&] {
+        {{without_tls.endpoint(), with_tls.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}}, &cluster_guard};
+    {
         support::send_zabbix(cluster, "h", "storageHealth", 1);
         support::send_zabbix(cluster, "h", "storageState", 1);
         EXPECT_EQ(support::send_gathered(cluster).at(0).result.failed, 0u);
-    });
+    }
     EXPECT_TRUE(without_tls.calls().empty());
     EXPECT_EQ(with_tls.keys(), (std::vector<std::string>{"storageHealth", "storageState"}));
 
     TestTrapper dropping;
     TestTrapper standby;
     dropping.answer_at(1, TrapperAnswer::Close);
-    support::ZabbixLink pair{{{dropping.endpoint(), standby.endpoint()}, std::nullopt}};
+    auto pair_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink pair{{{dropping.endpoint(), standby.endpoint()}, std::nullopt}, &pair_guard};
     support::send_zabbix(pair, "h", "storageHealth", 1);
     const std::string message = failure_of([&] { support::send_gathered(pair); }).what();
     EXPECT_NE(message.find("Zabbix server 127.0.0.1:" + std::to_string(dropping.port()) + ", key \"storageHealth\""),
@@ -328,10 +333,9 @@ TEST(ZabbixLink, ANodeIsPassedOverOnlyBeforeItHasTheRequest) {
 TEST(ZabbixLink, PskConnectionsOverTls13AndTls12) {
     for (const int version : {0, TLS1_2_VERSION}) {
         TestTrapper trapper(with_psk(version));
-        auto guard = support::runtime_limiter(5s);
-        support::run_bounded(guard, [&] {
+        {
             EXPECT_EQ(send_once(trapper.server(), "e2e-host", "powerControlHealth", "OK").failed, 0u);
-        });
+        }
         const auto calls = trapper.calls();
         const auto requests = trapper.requests();
         ASSERT_EQ(calls.size(), 1u) << version;
@@ -349,14 +353,13 @@ TEST(ZabbixLink, WrongPskOrNoTlsOnTheServerFailsTheHandshake) {
         {{plain.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}},
     };
     for (const auto& server : servers) {
-        auto guard = support::runtime_limiter(5s);
-        support::run_bounded(guard, [&] {
+        {
             const auto failure = failure_of([&] { send_once(server, "h", "storageHealth", 1); });
             const std::string message = failure.what();
             EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError) << message;
             EXPECT_NE(message.find("TLS handshake"), std::string::npos) << message;
             EXPECT_EQ(message.find(server.psk->key_hex), std::string::npos) << message;
-        });
+        }
     }
     EXPECT_TRUE(trapper.calls().empty());
     EXPECT_TRUE(plain.calls().empty());
@@ -378,7 +381,8 @@ TEST(ZabbixLink, SameBytesAsZabbixSenderItself) {
         GTEST_SKIP() << "zabbix_sender is not installed";
     }
     TestTrapper plain;
-    support::ZabbixLink link{plain.server()};
+    auto link_guard = support::run_guard(std::chrono::seconds(60));
+    support::ZabbixLink link{plain.server(), &link_guard};
     support::send_zabbix(link, "e2e-host", "powerControlHealth", "OK");
     support::send_zabbix(link, "e2e-host", "readingVolts[P12V]", 12.04, support::Refusal::Expected);
     support::send_zabbix(link, "e2e-host", "peakPower", 612.5);

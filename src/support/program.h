@@ -1,17 +1,12 @@
 #pragma once
-// Constants every part of the program shares.
+// What every part of the program shares: its version, the logout's grace,
+// the report's colours and where support is.
 #include <string_view>
 
-#ifndef BMC_PROBE_RUNTIME_LIMIT
-#define BMC_PROBE_RUNTIME_LIMIT 900
-#endif
-
-namespace run {
+namespace support {
 
 inline constexpr std::string_view VERSION = "1.0.1";
-// Bound on the whole run, in seconds. Test builds may shorten it at compile time.
-inline constexpr int RUNTIME_LIMIT = BMC_PROBE_RUNTIME_LIMIT;
-// Time the logout may take past that bound when the bound cut off a run
+// Time the logout may take past the run's bound when the bound cut off a run
 // that had logged in, in seconds.
 inline constexpr int LOGOUT_GRACE = 5;
 
@@ -24,4 +19,4 @@ inline constexpr std::string_view YELLOW = "\x1b[0;93m";
 inline constexpr std::string_view SUPPORT_EMAIL = "suporte@quorvane.com.br";
 inline constexpr std::string_view SUPPORT_PHONE = "+55 11 4002-8922";
 
-}  // namespace run
+}  // namespace support
