@@ -10,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "health/console_report.h"
+#include "render.h"
 #include "health/reduction.h"
-#include "health/zabbix_delivery.h"
 #include "redfish/readers.h"
 #include "support/failure.h"
 
@@ -39,16 +38,6 @@ std::vector<std::string> bodies_of(const std::string& input) {
     return bodies;
 }
 
-void render(const health::HealthSnapshot& snapshot) {
-    (void)health::debug_report_text(snapshot);
-    for (const auto* rows : {&snapshot.discoveryChassiPower, &snapshot.discoveryChassiThermalFan,
-                             &snapshot.discoveryChassiThermalTemp}) {
-        (void)health::discovery_document(*rows);
-        for (const auto& row : *rows)
-            for (const auto& [macro, value] : row.items())
-                if (macro.find("NAME") != std::string::npos) (void)health::row_key("fanState[", value);
-    }
-}
 
 }  // namespace
 
@@ -63,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             documents.*(redfish::kResourceReaders[i].held_as) =
                 redfish::parse_document(bodies[i], std::string(redfish::kResourceReaders[i].path));
         }
-        render(health::build_snapshot(documents));
+        fuzz::render(health::build_snapshot(documents));
     } catch (const support::Failure&) {
     }
     return 0;

@@ -12,10 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "health/console_report.h"
-#include "health/items.h"
+#include "health/service_reduction.h"
+#include "render.h"
 #include "health/reduction.h"
-#include "health/zabbix_delivery.h"
 #include "redfish/readers.h"
 #include "redfish/service_walk.h"
 #include "support/failure.h"
@@ -35,17 +34,6 @@ std::map<std::string, std::string> served_tree(const std::string& input) {
     return tree;
 }
 
-void render(const health::HealthSnapshot& snapshot) {
-    (void)health::debug_report_text(snapshot);
-    for (const auto& list : health::kDiscoveryLists) {
-        const auto& rows = snapshot.*(list.rows);
-        (void)health::discovery_document(rows);
-        for (const auto& row : rows)
-            for (const auto& entry : health::row_entries(list, health::in_percent(list, row)))
-                if (!entry.key_prefix.empty())
-                    (void)health::row_key(std::string(entry.key_prefix), row.at(std::string(list.entries[0].macro)));
-    }
-}
 
 }  // namespace
 
@@ -62,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return documents;
     };
     try {
-        render(health::build_snapshot(redfish::read_service(store), health::Rules::Redfish));
+        fuzz::render(health::snapshot_of_service(redfish::read_service(store)));
     } catch (const support::Failure& failure) {
         if (failure.kind != support::FailureKind::InvalidJson) __builtin_trap();
     }

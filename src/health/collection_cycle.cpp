@@ -3,9 +3,11 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "health/console_report.h"
 #include "health/reduction.h"
+#include "health/service_reduction.h"
 #include "health/zabbix_delivery.h"
 #include "redfish/https.h"
 #include "redfish/readers.h"
@@ -18,15 +20,14 @@
 namespace health {
 namespace {
 
-// How one mode goes through the cycle: its login, how it reads the five
-// documents with the token, the advice it adds to the report of a missing
-// document (chosen once all reads are done), and the rules its documents
-// are reduced by.
+// What a mode has read, reduced to the snapshot once the session is closed.
+using Reduction = std::function<HealthSnapshot()>;
+
+// How one mode goes through the cycle: its login, and how it reads with the
+// token.
 struct Mode {
     std::function<redfish::RedfishSession(redfish::Bmc& bmc)> log_in;
-    std::function<redfish::Documents(redfish::Bmc& bmc, const std::string& token)> read;
-    std::function<std::string(const redfish::Documents& documents)> missing_hint;
-    Rules rules;
+    std::function<Reduction(redfish::Bmc& bmc, const std::string& token)> read;
 };
 
 // A token with a control character cannot be presented in any request, the
@@ -47,8 +48,8 @@ void log_out_within_grace(redfish::Bmc& bmc, const redfish::RedfishSession& sess
     try {
         redfish::delete_session(bmc, *session.token, session.session_uri);
     } catch (const support::Interrupted&) {
-        support::print_line("Falha ao encerrar sessão: no answer within the " +
-                            std::to_string(support::LOGOUT_GRACE) + "-second grace past the run's time limit");
+        support::print_line("Falha ao encerrar sessão: no answer within the " + std::to_string(support::LOGOUT_GRACE) +
+                            "-second grace past the run's time limit");
     }
     bmc.client.guard = run_guard;
 }
@@ -66,8 +67,7 @@ void log_out_after_failure(redfish::Bmc& bmc, const redfish::RedfishSession& ses
     }
 }
 
-redfish::Documents read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& session,
-                                  const Mode& mode) {
+Reduction read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& session, const Mode& mode) {
     try {
         return mode.read(bmc, *session.token);
     } catch (const support::Interrupted&) {
@@ -78,16 +78,6 @@ redfish::Documents read_documents(redfish::Bmc& bmc, const redfish::RedfishSessi
     }
 }
 
-HealthSnapshot snapshot_of(const redfish::Documents& documents, const Mode& mode) {
-    try {
-        return build_snapshot(documents, mode.rules);
-    } catch (const MissingDocument& missing) {
-        const std::string hint = mode.missing_hint(documents);
-        if (hint.empty()) throw;
-        throw support::Failure(missing.kind, missing.what() + hint);
-    }
-}
-
 support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
     redfish::Bmc bmc{request.bmc, redfish::https::client(guard)};
     const redfish::RedfishSession session = mode.log_in(bmc);
@@ -95,16 +85,16 @@ support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& gu
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
         return support::finished(1);
     }
-    redfish::Documents documents;
+    Reduction reduction;
     try {
-        documents = read_documents(bmc, session, mode);
+        reduction = read_documents(bmc, session, mode);
         redfish::delete_session(bmc, *session.token, session.session_uri);
     } catch (const support::Interrupted&) {
         log_out_within_grace(bmc, session);
         throw;
     }
 
-    const HealthSnapshot snapshot = snapshot_of(documents, mode);
+    const HealthSnapshot snapshot = reduction();
     if (request.zabbix_host == "debug") {
         print_debug_report(snapshot);
         return support::finished();
@@ -119,34 +109,42 @@ constexpr std::string_view kTryRedfishMode = " — try the mode \"discoveryRedfi
 // 2022 to mid 2023).
 bool moved_away(long status) { return status == 404 || status == 500; }
 
+// The main mode's documents, reduced; a missing document that the BMC
+// answered as current firmware does gets the advice to use the other mode.
+HealthSnapshot reduced_documents(const redfish::Documents& documents, const std::array<long, 5>& statuses) {
+    try {
+        return build_snapshot(documents);
+    } catch (const MissingDocument& missing) {
+        // The reduction stops at the first missing document, in reader order.
+        for (std::size_t i = 0; i < statuses.size(); ++i) {
+            if (documents.*(redfish::kResourceReaders[i].held_as)) continue;
+            if (!moved_away(statuses[i])) throw;
+            throw support::Failure(missing.kind, missing.what() + std::string(kTryRedfishMode));
+        }
+        throw;
+    }
+}
+
 }  // namespace
 
 support::RunOutcome discoveryOpenBMC(const CycleRequest& request, support::RunGuard& guard) {
-    constexpr std::size_t kReaders = std::size(redfish::kResourceReaders);
-    std::array<long, kReaders> statuses{};
-    const auto read = [&](redfish::Bmc& bmc, const std::string& token) {
-        redfish::Documents documents;
-        for (std::size_t i = 0; i < kReaders; ++i) {
+    const auto read = [](redfish::Bmc& bmc, const std::string& token) -> Reduction {
+        auto documents = std::make_shared<redfish::Documents>();
+        std::array<long, std::size(redfish::kResourceReaders)> statuses{};
+        for (std::size_t i = 0; i < statuses.size(); ++i) {
             const auto& reader = redfish::kResourceReaders[i];
             auto fetched = redfish::fetch_document(bmc, reader.path, token);
             statuses[i] = fetched.status;
             if (!fetched.document) support::print_line(reader.failure_line);
-            documents.*(reader.held_as) = std::move(fetched.document);
+            (*documents).*(reader.held_as) = std::move(fetched.document);
         }
-        return documents;
+        return [documents, statuses] { return reduced_documents(*documents, statuses); };
     };
-    // The reduction stops at the first missing document, in reader order.
-    const auto hint = [&](const redfish::Documents& documents) {
-        for (std::size_t i = 0; i < kReaders; ++i)
-            if (!(documents.*(redfish::kResourceReaders[i].held_as)))
-                return std::string(moved_away(statuses[i]) ? kTryRedfishMode : "");
-        return std::string();
-    };
-    return run_cycle(request, guard, {redfish::post_authToken, read, hint, Rules::OpenBMC});
+    return run_cycle(request, guard, {redfish::post_authToken, read});
 }
 
 support::RunOutcome discoveryRedfish(const CycleRequest& request, support::RunGuard& guard) {
-    const auto read = [](redfish::Bmc& bmc, const std::string& token) {
+    const auto read = [](redfish::Bmc& bmc, const std::string& token) -> Reduction {
         redfish::DocumentStore store;
         store.fetch = [&](const std::vector<std::string>& paths) {
             std::vector<std::optional<support::Json>> documents;
@@ -154,11 +152,10 @@ support::RunOutcome discoveryRedfish(const CycleRequest& request, support::RunGu
                 documents.push_back(std::move(fetched.document));
             return documents;
         };
-        return redfish::read_service(store);
+        auto service = std::make_shared<redfish::ServiceReading>(redfish::read_service(store));
+        return [service] { return snapshot_of_service(*service); };
     };
-    // Every document it reduces is whole: nothing is ever missing.
-    const auto no_hint = [](const redfish::Documents&) { return std::string(); };
-    return run_cycle(request, guard, {redfish::post_authToken_linked, read, no_hint, Rules::Redfish});
+    return run_cycle(request, guard, {redfish::post_authToken_linked, read});
 }
 
 }  // namespace health

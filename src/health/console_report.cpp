@@ -1,9 +1,10 @@
 #include "health/console_report.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
-#include "health/items.h"
+#include "health/lists.h"
 #include "support/console.h"
 #include "support/program.h"
 #include "support/value_text.h"
@@ -36,27 +37,27 @@ void append_banner(std::string& out, std::string_view banner) {
     out += '\n';
 }
 
-// The fields of a group of fixed items, in the order the report shows them.
-std::vector<Field> report_order(Group group) {
-    if (group == Group::PeakPower) return {std::begin(kPeakPowerReportOrder), std::end(kPeakPowerReportOrder)};
-    std::vector<Field> fields;
-    for (const auto* item : fixed_items(group)) fields.push_back(item->field);
-    return fields;
+// The items of a group, in the order the report shows them.
+std::vector<const FixedItem*> report_order(Group group) {
+    auto items = fixed_items(group);
+    std::stable_sort(items.begin(), items.end(),
+                     [](const FixedItem* a, const FixedItem* b) { return a->report_rank < b->report_rank; });
+    return items;
 }
 
 void append_rows(std::string& out, const DiscoveryList& list, const HealthSnapshot& snapshot) {
-    for (const auto& row : snapshot.*(list.rows))
-        for (const auto& entry : row_entries(list, in_percent(list, row)))
-            append_value_line(out, entry.label, row.at(std::string(entry.macro)), entry.suffix);
+    for (const auto& row : snapshot[list.list])
+        for (const auto& entry : row_entries(list, row.in_percent))
+            append_value_line(out, entry.label, row.*(entry.value), entry.suffix);
 }
 
 void append_section(std::string& out, const GroupSource& group, const HealthSnapshot& snapshot) {
     append_banner(out, group.banner);
     if (const auto* list = discovery_list(group.group)) return append_rows(out, *list, snapshot);
-    for (const Field field : report_order(group.group)) {
-        const auto& item = fixed_item(field);
-        if (item.shown == Shown::WhenPublished && snapshot.*field == "N/A") continue;
-        append_value_line(out, item.label, snapshot.*field, item.suffix);
+    for (const auto* item : report_order(group.group)) {
+        const Json& value = snapshot[item->item];
+        if (item->shown == Shown::WhenPublished && value == "N/A") continue;
+        append_value_line(out, item->label, value, item->suffix);
     }
 }
 
@@ -82,8 +83,6 @@ std::string debug_report_text(const HealthSnapshot& snapshot) {
     return out;
 }
 
-void print_debug_report(const HealthSnapshot& snapshot) {
-    support::print_text(debug_report_text(snapshot));
-}
+void print_debug_report(const HealthSnapshot& snapshot) { support::print_text(debug_report_text(snapshot)); }
 
 }  // namespace health

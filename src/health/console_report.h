@@ -3,7 +3,7 @@
 // who runs the probe by hand with the Zabbix host name "debug".
 #include <string>
 
-#include "health/snapshot/health_snapshot.h"
+#include "health/snapshot.h"
 
 namespace health {
 

@@ -1,19 +1,17 @@
 #pragma once
-// Every value the probe reports and delivers, one row each: the Zabbix key
-// beside the snapshot field, the document and member path it comes from, how
-// it is taken, and how the debug report shows it. The reduction, the report
-// and the delivery all walk these tables, so an item is written down once.
+// Every value the probe reports and delivers, one row each: the Zabbix key,
+// the group and member it comes from in either mode, how it is taken, and
+// how the debug report shows it. The reductions, the report and the delivery
+// all walk these tables, so an item is written down once.
 #include <array>
-#include <span>
+#include <cstddef>
 #include <string_view>
 #include <vector>
 
-#include "health/snapshot/health_snapshot.h"
+#include "redfish/readers.h"
+#include "redfish/service_reading.h"
 
 namespace health {
-
-// The five documents of a run, as error reports name them.
-enum class Document { Storage, Power, Thermal, TotalPower, PeakPower };
 
 // How a value is taken from its member.
 enum class Take {
@@ -29,31 +27,58 @@ enum class Group { Storage, PowerControl, Voltages, Fans, Temperatures, TotalPow
 
 struct GroupSource {
     Group group;
-    Document document;
+    redfish::HeldDocument document;  // where the main mode reads it
     // A discovery list's source array; for fixed items, an array whose
     // elements are read in turn, each overwriting the last (PowerControl).
     std::string_view array;
+    // Where the generic mode reads a group of fixed items.
+    redfish::PartReading redfish::ServiceReading::*part;
     std::string_view banner;  // the report's section banner
 };
 
 inline constexpr GroupSource kGroups[] = {
-    {Group::Storage, Document::Storage, "",
+    {Group::Storage, &redfish::Documents::getStorage, "", &redfish::ServiceReading::storage,
      "  ...================================ Storage ================================..."},
-    {Group::PowerControl, Document::Power, "PowerControl",
+    {Group::PowerControl, &redfish::Documents::getChassiPower, "PowerControl", &redfish::ServiceReading::power_control,
      "  ...============================ Chassi Power Control ===========================..."},
-    {Group::Voltages, Document::Power, "Voltages",
+    {Group::Voltages, &redfish::Documents::getChassiPower, "Voltages", nullptr,
      "  ...============================ Chassi Power Voltage ===========================..."},
-    {Group::Fans, Document::Thermal, "Fans",
+    {Group::Fans, &redfish::Documents::getChassiThermal, "Fans", nullptr,
      "  ...============================ Chassi Thermal Fan ===========================..."},
-    {Group::Temperatures, Document::Thermal, "Temperatures",
+    {Group::Temperatures, &redfish::Documents::getChassiThermal, "Temperatures", nullptr,
      "  ...============================ Chassi Thermal Temp ===========================..."},
-    {Group::TotalPower, Document::TotalPower, "",
+    {Group::TotalPower, &redfish::Documents::getChassiTotalPower, "", &redfish::ServiceReading::total_power,
      "  ...============================ Chassi Total Power ===========================..."},
-    {Group::PeakPower, Document::PeakPower, "",
+    {Group::PeakPower, &redfish::Documents::getChassiPeakPower, "", &redfish::ServiceReading::peak_power,
      "  ...============================ Chassi Peak Power ===========================..."},
 };
 
-using Field = support::Json HealthSnapshot::*;
+// The fixed items, named as their rows of kFixedItems stand.
+enum class Item {
+    storageName,
+    storageHealth,
+    storageHealthRollup,
+    storageState,
+    PowerControlName,
+    PowerControlConsumedWatts,
+    PowerControlHealth,
+    PowerControlState,
+    totalPower,
+    totalPowerMax,
+    totalPowerMin,
+    totalPowerStatus,
+    totalPowerState,
+    totalPowerThresholdLowerCritical,
+    totalPowerThresholdUpperCritical,
+    peakPower,
+    peakPowerIntervalInMin,
+    peakPowerThresholdLowerCaution,
+    peakPowerThresholdUpperCaution,
+    peakPowerThresholdLowerCritical,
+    peakPowerThresholdUpperCritical,
+    peakPowerStatus,
+    peakPowerState,
+};
 
 // Whether the report shows an item that its document does not hold.
 enum class Shown {
@@ -61,154 +86,93 @@ enum class Shown {
     WhenPublished,  // not at all: a value only some BMCs have, and the main mode never
 };
 
+using redfish::Member;
+
 // One fixed item. Within a group the rows stand in the order of reading and
-// delivering.
+// delivering; the report shows a group's rows by their report_rank, then in
+// that order.
 struct FixedItem {
+    Item item;
     std::string_view key;  // the Zabbix item key; empty: shown in the report only
-    Field field;
     Group group;
     std::string_view path;  // dotted member path in the group's document or element
+    Member member;          // the member of the group's part in the generic mode
     Take take;
     std::string_view label;   // the report's label
     std::string_view suffix;  // the report's unit after the value
     Shown shown = Shown::Always;
+    int report_rank = 0;
 };
+
+// The peak power's flags stand before its limits in the report.
+constexpr int kAfterFlags = 2, kFlags = 1;
 
 inline constexpr FixedItem kFixedItems[] = {
-    {"", &HealthSnapshot::storageName, Group::Storage, "Name", Take::Value, "Nome do Storage: ", ""},
-    {"storageHealth", &HealthSnapshot::storageHealth, Group::Storage, "Status.Health", Take::FlagOk,
+    {Item::storageName, "", Group::Storage, "Name", Member::Name, Take::Value, "Nome do Storage: ", ""},
+    {Item::storageHealth, "storageHealth", Group::Storage, "Status.Health", Member::Health, Take::FlagOk,
      "Estado do Storage: ", ""},
-    {"storageHealthRollup", &HealthSnapshot::storageHealthRollup, Group::Storage, "Status.HealthRollup", Take::FlagOk,
-     "Estado do Storage Rollup: ", ""},
-    {"storageState", &HealthSnapshot::storageState, Group::Storage, "Status.State", Take::FlagEnabled,
+    {Item::storageHealthRollup, "storageHealthRollup", Group::Storage, "Status.HealthRollup", Member::HealthRollup,
+     Take::FlagOk, "Estado do Storage Rollup: ", ""},
+    {Item::storageState, "storageState", Group::Storage, "Status.State", Member::State, Take::FlagEnabled,
      "Estado do Storage State: ", ""},
 
-    {"", &HealthSnapshot::PowerControlName, Group::PowerControl, "Name", Take::Value, "Nome do Power Control: ", ""},
-    {"powerControlConsumedWatts", &HealthSnapshot::PowerControlConsumedWatts, Group::PowerControl, "PowerConsumedWatts",
-     Take::Value, "Potência Consumida (Watts): ", ""},
-    {"powerControlHealth", &HealthSnapshot::PowerControlHealth, Group::PowerControl, "Status.Health", Take::FlagOk,
+    {Item::PowerControlName, "", Group::PowerControl, "Name", Member::Name, Take::Value, "Nome do Power Control: ", ""},
+    {Item::PowerControlConsumedWatts, "powerControlConsumedWatts", Group::PowerControl, "PowerConsumedWatts",
+     Member::Reading, Take::Value, "Potência Consumida (Watts): ", ""},
+    {Item::PowerControlHealth, "powerControlHealth", Group::PowerControl, "Status.Health", Member::Health, Take::FlagOk,
      "Estado do Power Control Health: ", ""},
-    {"powerControlState", &HealthSnapshot::PowerControlState, Group::PowerControl, "Status.State", Take::FlagEnabled,
-     "Estado do Power Control State: ", ""},
+    {Item::PowerControlState, "powerControlState", Group::PowerControl, "Status.State", Member::State,
+     Take::FlagEnabled, "Estado do Power Control State: ", ""},
 
-    {"totalPower", &HealthSnapshot::totalPower, Group::TotalPower, "Reading", Take::Value,
+    {Item::totalPower, "totalPower", Group::TotalPower, "Reading", Member::Reading, Take::Value,
      "Potência Total (Watts): ", " W"},
-    {"totalPowerMax", &HealthSnapshot::totalPowerMax, Group::TotalPower, "ReadingRangeMax", Take::Value,
+    {Item::totalPowerMax, "totalPowerMax", Group::TotalPower, "ReadingRangeMax", Member::RangeMax, Take::Value,
      "Potência Máxima (Watts): ", " W"},
-    {"totalPowerMin", &HealthSnapshot::totalPowerMin, Group::TotalPower, "ReadingRangeMin", Take::Value,
+    {Item::totalPowerMin, "totalPowerMin", Group::TotalPower, "ReadingRangeMin", Member::RangeMin, Take::Value,
      "Potência Mínima (Watts): ", " W"},
-    {"totalPowerStatus", &HealthSnapshot::totalPowerStatus, Group::TotalPower, "Status.Health", Take::FlagOk,
+    {Item::totalPowerStatus, "totalPowerStatus", Group::TotalPower, "Status.Health", Member::Health, Take::FlagOk,
      "Estado da Potência Total Health: ", ""},
-    {"totalPowerState", &HealthSnapshot::totalPowerState, Group::TotalPower, "Status.State", Take::FlagEnabled,
+    {Item::totalPowerState, "totalPowerState", Group::TotalPower, "Status.State", Member::State, Take::FlagEnabled,
      "Estado da Potência Total State: ", ""},
-    {"totalPowerThresholdLowerCritical", &HealthSnapshot::totalPowerThresholdLowerCritical, Group::TotalPower,
-     "Thresholds.LowerCritical.Reading", Take::Value, "Limite Inferior Crítico: ", " W"},
-    {"totalPowerThresholdUpperCritical", &HealthSnapshot::totalPowerThresholdUpperCritical, Group::TotalPower,
-     "Thresholds.UpperCritical.Reading", Take::Value, "Limite Superior Crítico: ", " W"},
+    {Item::totalPowerThresholdLowerCritical, "totalPowerThresholdLowerCritical", Group::TotalPower,
+     "Thresholds.LowerCritical.Reading", Member::LowerCritical, Take::Value, "Limite Inferior Crítico: ", " W"},
+    {Item::totalPowerThresholdUpperCritical, "totalPowerThresholdUpperCritical", Group::TotalPower,
+     "Thresholds.UpperCritical.Reading", Member::UpperCritical, Take::Value, "Limite Superior Crítico: ", " W"},
 
-    {"peakPower", &HealthSnapshot::peakPower, Group::PeakPower, "Reading", Take::Value,
+    {Item::peakPower, "peakPower", Group::PeakPower, "Reading", Member::Reading, Take::Value,
      "Potência de Pico (Watts): ", " W"},
     // A PowerControl entry's highest power is measured over this interval.
-    {"", &HealthSnapshot::peakPowerIntervalInMin, Group::PeakPower, "IntervalInMin", Take::Value,
+    {Item::peakPowerIntervalInMin, "", Group::PeakPower, "IntervalInMin", Member::IntervalInMin, Take::Value,
      "Intervalo da Potência de Pico: ", " min", Shown::WhenPublished},
-    {"peakPowerThresholdLowerCaution", &HealthSnapshot::peakPowerThresholdLowerCaution, Group::PeakPower,
-     "Thresholds.LowerCaution.Reading", Take::Value, "Limite Inferior de Cautela: ", " W"},
-    {"peakPowerThresholdUpperCaution", &HealthSnapshot::peakPowerThresholdUpperCaution, Group::PeakPower,
-     "Thresholds.UpperCaution.Reading", Take::Value, "Limite Superior de Cautela: ", " W"},
-    {"peakPowerThresholdLowerCritical", &HealthSnapshot::peakPowerThresholdLowerCritical, Group::PeakPower,
-     "Thresholds.LowerCritical.Reading", Take::Value, "Limite Inferior Crítico: ", " W"},
-    {"peakPowerThresholdUpperCritical", &HealthSnapshot::peakPowerThresholdUpperCritical, Group::PeakPower,
-     "Thresholds.UpperCritical.Reading", Take::Value, "Limite Superior Crítico: ", " W"},
-    {"peakPowerStatus", &HealthSnapshot::peakPowerStatus, Group::PeakPower, "Status.Health", Take::FlagOk,
-     "Estado da Potência de Pico Health: ", ""},
-    {"peakPowerState", &HealthSnapshot::peakPowerState, Group::PeakPower, "Status.State", Take::FlagEnabled,
-     "Estado da Potência de Pico State: ", ""},
+    {Item::peakPowerThresholdLowerCaution, "peakPowerThresholdLowerCaution", Group::PeakPower,
+     "Thresholds.LowerCaution.Reading", Member::LowerCaution, Take::Value, "Limite Inferior de Cautela: ", " W",
+     Shown::Always, kAfterFlags},
+    {Item::peakPowerThresholdUpperCaution, "peakPowerThresholdUpperCaution", Group::PeakPower,
+     "Thresholds.UpperCaution.Reading", Member::UpperCaution, Take::Value, "Limite Superior de Cautela: ", " W",
+     Shown::Always, kAfterFlags},
+    {Item::peakPowerThresholdLowerCritical, "peakPowerThresholdLowerCritical", Group::PeakPower,
+     "Thresholds.LowerCritical.Reading", Member::LowerCritical, Take::Value, "Limite Inferior Crítico: ", " W",
+     Shown::Always, kAfterFlags},
+    {Item::peakPowerThresholdUpperCritical, "peakPowerThresholdUpperCritical", Group::PeakPower,
+     "Thresholds.UpperCritical.Reading", Member::UpperCritical, Take::Value, "Limite Superior Crítico: ", " W",
+     Shown::Always, kAfterFlags},
+    {Item::peakPowerStatus, "peakPowerStatus", Group::PeakPower, "Status.Health", Member::Health, Take::FlagOk,
+     "Estado da Potência de Pico Health: ", "", Shown::Always, kFlags},
+    {Item::peakPowerState, "peakPowerState", Group::PeakPower, "Status.State", Member::State, Take::FlagEnabled,
+     "Estado da Potência de Pico State: ", "", Shown::Always, kFlags},
 };
 
-// The report shows the peak power's flags before its limits; every other
-// group it shows in the order of the table.
-inline constexpr Field kPeakPowerReportOrder[] = {
-    &HealthSnapshot::peakPower,
-    &HealthSnapshot::peakPowerIntervalInMin,
-    &HealthSnapshot::peakPowerStatus,
-    &HealthSnapshot::peakPowerState,
-    &HealthSnapshot::peakPowerThresholdLowerCaution,
-    &HealthSnapshot::peakPowerThresholdUpperCaution,
-    &HealthSnapshot::peakPowerThresholdLowerCritical,
-    &HealthSnapshot::peakPowerThresholdUpperCritical,
-};
+inline constexpr std::size_t kItemCount = std::size(kFixedItems);
 
-// One entry of a discovery row: its LLD macro, the member of the array
-// element it comes from, the per-row item it is delivered as and its line in
-// the report.
-struct RowEntry {
-    std::string_view macro;
-    std::string_view path;
-    Take take;
-    std::string_view key_prefix;  // "reading...[" + name + "]"; empty for the name itself
-    std::string_view label;
-    std::string_view suffix;  // the state line's line feed leaves an empty line after every row
-};
+// The rows stand in the order of the enumeration, so an item's row is found
+// by its number.
+constexpr bool rows_in_item_order() {
+    for (std::size_t i = 0; i < kItemCount; ++i)
+        if (static_cast<std::size_t>(kFixedItems[i].item) != i) return false;
+    return true;
+}
+static_assert(rows_in_item_order());
 
-// The entries stand in the row's own order: name, reading, health flag, state flag.
-using RowEntries = std::array<RowEntry, 4>;
-
-struct DiscoveryList {
-    std::string_view key;  // the LLD key its discovery document goes under
-    std::vector<DiscoveryRow> HealthSnapshot::*rows;
-    Group group;
-    RowEntries entries;
-    // The reading a row carries instead of entries[1] when its element reads
-    // in percent (fans, in the generic mode only): never delivered as RPM.
-    // Empty macro: the list has none.
-    RowEntry percent_reading{};
-};
-
-inline constexpr DiscoveryList kDiscoveryLists[] = {
-    {"discovery_ChassiPower",
-     &HealthSnapshot::discoveryChassiPower,
-     Group::Voltages,
-     {{
-         {"{#VOLTAGE_NAME}", "Name", Take::Value, "", "Nome da Fonte: ", ""},
-         {"{#READING_VOLTS}", "ReadingVolts", Take::Rounded, "readingVolts[", "Voltagem: ", " V"},
-         {"{#VOLTAGE_HEALTH}", "Status.Health", Take::FlagOk, "voltageHealth[", "Estado da Fonte Health: ", ""},
-         {"{#VOLTAGE_STATE}", "Status.State", Take::FlagEnabled, "voltageState[", "Estado da Fonte State: ", "\n"},
-     }}},
-    {"discovery_ChassiThermalFan",
-     &HealthSnapshot::discoveryChassiThermalFan,
-     Group::Fans,
-     {{
-         {"{#FAN_NAME}", "Name", Take::Value, "", "Nome do Fan: ", ""},
-         {"{#READING_RPM}", "Reading", Take::Value, "readingRPM[", "Velocidade: ", " RPM"},
-         {"{#FAN_HEALTH}", "Status.Health", Take::FlagOk, "fanHealth[", "Estado do Fan Health: ", ""},
-         {"{#FAN_STATE}", "Status.State", Take::FlagEnabled, "fanState[", "Estado do Fan State: ", "\n"},
-     }},
-     {"{#READING_PERCENT}", "Reading", Take::Value, "readingPercent[", "Velocidade: ", " %"}},
-    {"discovery_ChassiThermalTemp",
-     &HealthSnapshot::discoveryChassiThermalTemp,
-     Group::Temperatures,
-     {{
-         {"{#TEMP_NAME}", "Name", Take::Value, "", "Nome do Sensor: ", ""},
-         {"{#READING_CELSIUS}", "ReadingCelsius", Take::Rounded, "readingCelsius[", "Temperatura: ", " °C"},
-         {"{#TEMP_HEALTH}", "Status.Health", Take::FlagOk, "tempHealth[", "Estado da Temperatura Health: ", ""},
-         {"{#TEMP_STATE}", "Status.State", Take::FlagEnabled, "tempState[", "Estado da Temperatura State: ", "\n"},
-     }}},
-};
-
-// The entries of a row of the list: with the percent reading in place of
-// the list's own when in_percent.
-RowEntries row_entries(const DiscoveryList& list, bool in_percent);
-
-// Whether a row of the list carries the percent reading.
-bool in_percent(const DiscoveryList& list, const DiscoveryRow& row);
-
-// The discovery list of a group, or none for a group of fixed items.
-const DiscoveryList* discovery_list(Group group);
-
-// The fixed items of a group, in table order.
-std::vector<const FixedItem*> fixed_items(Group group);
-
-// The row of a snapshot field.
-const FixedItem& fixed_item(Field field);
+inline constexpr const FixedItem& fixed_item(Item item) { return kFixedItems[static_cast<std::size_t>(item)]; }
 
 }  // namespace health

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "health/items.h"
+#include "health/lists.h"
 #include "support/failure.h"
 #include "support/json_text.h"
 
@@ -96,74 +96,36 @@ std::vector<Located> elements(const Located& base, std::string_view name) {
     return result;
 }
 
-Json flag(const Located& at, std::string_view word, Rules rules) {
-    if (rules == Rules::Redfish && (!at.present || at.value->is_null())) return kNotAvailable;
+Json flag(const Located& at, std::string_view word) {
     return at.value->is_string() && at.value->get_ref<const std::string&>() == word ? 1 : 0;
 }
 
-Json taken(const Located& base, std::string_view path, Take take, Rules rules) {
+Json taken(const Located& base, std::string_view path, Take take) {
     const Located at = path_value(base, path);
     switch (take) {
         case Take::Value: return *at.value;
         case Take::Rounded: return at.present ? rounded_reading(*at.value, place(at)) : kNotAvailable;
-        case Take::FlagOk: return flag(at, "OK", rules);
-        case Take::FlagEnabled: return flag(at, "Enabled", rules);
+        case Take::FlagOk: return flag(at, "OK");
+        case Take::FlagEnabled: return flag(at, "Enabled");
     }
     return *at.value;
 }
 
-// Where each document is held, and the name error reports give it.
-struct HeldDocument {
-    Document document;
-    std::optional<Json> redfish::Documents::*held;
-    std::string_view name;
-};
-
-constexpr HeldDocument kHeldDocuments[] = {
-    {Document::Storage, &redfish::Documents::getStorage, "Storage"},
-    {Document::Power, &redfish::Documents::getChassiPower, "Power"},
-    {Document::Thermal, &redfish::Documents::getChassiThermal, "Thermal"},
-    {Document::TotalPower, &redfish::Documents::getChassiTotalPower, "TotalPower"},
-    {Document::PeakPower, &redfish::Documents::getChassiPeakPower, "PeakPower"},
-};
-
-Located document(const redfish::Documents& documents, Document which) {
-    for (const auto& held : kHeldDocuments) {
-        if (held.document != which) continue;
-        const auto& found = documents.*(held.held);
-        return {found ? &*found : nullptr, held.name, "", true};
-    }
-    return {nullptr, "", "", true};
+Located document(const redfish::Documents& documents, redfish::HeldDocument which) {
+    const auto& found = documents.*which;
+    return {found ? &*found : nullptr, redfish::resource_reader(which).name, "", true};
 }
 
-void take_fields(const Located& base, Group group, Rules rules, HealthSnapshot& snapshot) {
+void take_fields(const Located& base, Group group, HealthSnapshot& snapshot) {
     for (const auto& item : kFixedItems)
-        if (item.group == group) snapshot.*(item.field) = taken(base, item.path, item.take, rules);
+        if (item.group == group) snapshot[item.item] = taken(base, item.path, item.take);
 }
 
-bool reads_in_percent(const Located& element, Rules rules) {
-    return rules == Rules::Redfish && *path_value(element, "ReadingUnits").value == "Percent";
-}
-
-// A sensor or fan the BMC reports as not there or not in use, such as the
-// sensor of an empty slot or socket, has no state to watch: under the generic
-// rules its state flag is not published rather than a problem. Its health
-// stays what the BMC says.
-bool out_of_service(const Located& element, Rules rules) {
-    if (rules != Rules::Redfish) return false;
-    const Json& state = *path_value(element, "Status.State").value;
-    return state == "Absent" || state == "Disabled";
-}
-
-std::vector<DiscoveryRow> discovery_rows(const Located& base, std::string_view array, const DiscoveryList& list,
-                                         Rules rules) {
-    std::vector<DiscoveryRow> rows;
+std::vector<SensorRow> discovery_rows(const Located& base, const DiscoveryList& list, std::string_view array) {
+    std::vector<SensorRow> rows;
     for (const auto& element : elements(base, array)) {
-        DiscoveryRow row = Json::object();
-        for (const auto& entry : row_entries(list, reads_in_percent(element, rules)))
-            row[std::string(entry.macro)] = taken(element, entry.path, entry.take, rules);
-        const RowEntry& state = list.entries.back();
-        if (out_of_service(element, rules)) row[std::string(state.macro)] = kNotAvailable;
+        SensorRow row;
+        for (const auto& entry : list.entries) row.*(entry.value) = taken(element, entry.path, entry.take);
         rows.push_back(std::move(row));
     }
     return rows;
@@ -198,17 +160,17 @@ Json rounded_reading(const Json& reading, const std::string& where) {
     }
 }
 
-HealthSnapshot build_snapshot(const redfish::Documents& documents, Rules rules) {
+HealthSnapshot build_snapshot(const redfish::Documents& documents) {
     HealthSnapshot snapshot;
     for (const auto& group : kGroups) {
         const Located base = document(documents, group.document);
         if (const auto* list = discovery_list(group.group)) {
-            snapshot.*(list->rows) = discovery_rows(base, group.array, *list, rules);
+            snapshot[list->list] = discovery_rows(base, *list, group.array);
         } else if (group.array.empty()) {
-            take_fields(base, group.group, rules, snapshot);
+            take_fields(base, group.group, snapshot);
         } else {
             // Every element in turn: the last one's values are the ones kept.
-            for (const auto& element : elements(base, group.array)) take_fields(element, group.group, rules, snapshot);
+            for (const auto& element : elements(base, group.array)) take_fields(element, group.group, snapshot);
         }
     }
     return snapshot;

@@ -6,21 +6,15 @@
 #include <string>
 #include <string_view>
 
-#include "health/snapshot/health_snapshot.h"
+#include "health/snapshot.h"
 #include "redfish/readers.h"
 #include "support/failure.h"
 
 namespace health {
 
-// The rules of the mode that read the documents. The main mode's keep the
-// original system's: an absent or null Status word is the flag 0, and every
-// fan reading is RPM. The generic mode's documents hold only what the BMC
-// publishes (redfish/service_rules.h): there an absent Status word is "N/A"
-// (nothing Zabbix takes for a problem), and a fan element in percent
-// (ReadingUnits "Percent") gives its list's percent reading.
-enum class Rules { OpenBMC, Redfish };
-
-HealthSnapshot build_snapshot(const redfish::Documents& documents, Rules rules = Rules::OpenBMC);
+// The main mode's reduction: each item by its dotted member path; an absent
+// or null Status word is the flag 0, and every fan reading is RPM.
+HealthSnapshot build_snapshot(const redfish::Documents& documents);
 
 // The DocumentError for a document whose read failed, of its own type so
 // that the caller can add advice to it.

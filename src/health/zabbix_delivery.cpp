@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "health/items.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_text.h"
@@ -23,27 +22,16 @@ struct Delivery {
     const std::string& host;
 };
 
-const support::Json& row_member(const DiscoveryRow& row, std::string_view macro, std::string_view list_key) {
-    const auto found = row.find(macro);
-    if (found == row.end())
-        throw support::Failure(
-            support::FailureKind::ZabbixDelivery,
-            "a row of " + std::string(list_key) + " has no " + std::string(macro) + ": " + support::json_text(row));
-    return *found;
-}
-
 // Per-row items are refused as a matter of course until Zabbix has created
 // them from a fresh discovery, so their refusals do not count.
 void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const DiscoveryList& list) {
-    const auto& rows = snapshot.*list.rows;
-    support::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(rows));
-    const std::string_view name_macro = list.entries.front().macro;
+    const auto& rows = snapshot[list.list];
+    support::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(list, rows));
     for (const auto& row : rows) {
-        const auto& name = row_member(row, name_macro, list.key);
-        for (const auto& entry : row_entries(list, in_percent(list, row))) {
+        for (const auto& entry : row_entries(list, row.in_percent)) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
-            support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), name),
-                                 row_member(row, entry.macro, list.key), support::Refusal::Expected);
+            support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), row.name),
+                                 row.*(entry.value), support::Refusal::Expected);
         }
     }
 }
@@ -51,7 +39,7 @@ void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const Discove
 void send_fixed_items(Delivery& delivery, const HealthSnapshot& snapshot, Group group) {
     for (const auto* item : fixed_items(group))
         if (!item->key.empty())
-            support::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot.*(item->field));
+            support::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot[item->item]);
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',
@@ -99,13 +87,12 @@ void check_refusals(const std::vector<support::RequestAnswer>& answers, const st
 
 }  // namespace
 
-std::string discovery_document(const std::vector<DiscoveryRow>& rows) {
-    // The text json_text gives {"data": rows}, written row by row instead of
-    // copying every row into a document first.
+std::string discovery_document(const DiscoveryList& list, const std::vector<SensorRow>& rows) {
+    // The text json_text gives {"data": rows}, written row by row.
     std::string document = "{\"data\": [";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (i > 0) document += ", ";
-        support::append_json_text(document, rows[i]);
+        support::append_json_text(document, lld_row(list, rows[i]));
     }
     return document + "]}";
 }

@@ -3,14 +3,15 @@
 // as discovery documents followed by their per-row items, in a fixed order.
 #include <string>
 
-#include "health/snapshot/health_snapshot.h"
+#include "health/lists.h"
+#include "health/snapshot.h"
 #include "support/run_guard.h"
 #include "support/zabbix_server.h"
 
 namespace health {
 
 // {"data": [row, ...]} in the discovery-document form.
-std::string discovery_document(const std::vector<DiscoveryRow>& rows);
+std::string discovery_document(const DiscoveryList& list, const std::vector<SensorRow>& rows);
 
 // The item key for one row: prefix, the name as Zabbix writes it in a key
 // parameter, "]". A name that is not text raises support::Failure.

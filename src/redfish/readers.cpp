@@ -1,5 +1,7 @@
 #include "redfish/readers.h"
 
+#include <stdexcept>
+
 #include "redfish/access.h"
 #include "redfish/https.h"
 #include "support/console.h"
@@ -55,8 +57,7 @@ Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token
     return fetched(https::request(bmc.client, "GET", url, {"X-Auth-Token: " + token}), url);
 }
 
-std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
-                                     const std::string& token) {
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token) {
     std::vector<std::string> urls;
     urls.reserve(paths.size());
     for (const auto& path : paths) urls.push_back(bmc_url(bmc.access, path));
@@ -72,27 +73,32 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path) {
     return fetched(https::request(bmc.client, "GET", url, {}), url);
 }
 
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
-                                           const std::string& token) {
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token) {
     auto fetched = fetch_document(bmc, reader.path, token);
     if (!fetched.document) support::print_line(reader.failure_line);
     return std::move(fetched.document);
 }
 
+const ResourceReader& resource_reader(HeldDocument document) {
+    for (const auto& reader : kResourceReaders)
+        if (reader.held_as == document) return reader;
+    throw std::logic_error("a document without a row in the readers' table");
+}
+
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, kResourceReaders[0], token);
+    return read_resource(bmc, resource_reader(&Documents::getStorage), token);
 }
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, kResourceReaders[1], token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiPower), token);
 }
 std::optional<support::Json> get_chassisThermal(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, kResourceReaders[2], token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiThermal), token);
 }
 std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, kResourceReaders[3], token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiTotalPower), token);
 }
 std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, kResourceReaders[4], token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiPeakPower), token);
 }
 
 }  // namespace redfish

@@ -20,24 +20,34 @@ struct Documents {
     std::optional<support::Json> getChassiPeakPower;
 };
 
+using HeldDocument = std::optional<support::Json> Documents::*;
+
+// The one table of the five documents: where each is held, the name error
+// reports give it, its fixed path and the line printed when its read is
+// refused.
 struct ResourceReader {
+    HeldDocument held_as;
+    std::string_view name;
     std::string_view path;
     std::string_view failure_line;
-    std::optional<support::Json> Documents::*held_as;
 };
 
 // In the order the collection cycle reads them.
 inline constexpr ResourceReader kResourceReaders[] = {
-    {"/redfish/v1/Systems/system/Storage/1", "Falha ao obter informações de armazenamento.", &Documents::getStorage},
-    {"/redfish/v1/Chassis/chassis/Power", "Falha ao obter informações de energia do chassi.",
-     &Documents::getChassiPower},
-    {"/redfish/v1/Chassis/chassis/Thermal", "Falha ao obter informações térmicas do chassi.",
-     &Documents::getChassiThermal},
-    {"/redfish/v1/Chassis/chassis/Sensors/total_power", "Falha ao obter informações de energia total do chassi.",
-     &Documents::getChassiTotalPower},
-    {"/redfish/v1/Chassis/chassis/Sensors/PEAK_POWER", "Falha ao obter informações de pico de energia do chassi.",
-     &Documents::getChassiPeakPower},
+    {&Documents::getStorage, "Storage", "/redfish/v1/Systems/system/Storage/1",
+     "Falha ao obter informações de armazenamento."},
+    {&Documents::getChassiPower, "Power", "/redfish/v1/Chassis/chassis/Power",
+     "Falha ao obter informações de energia do chassi."},
+    {&Documents::getChassiThermal, "Thermal", "/redfish/v1/Chassis/chassis/Thermal",
+     "Falha ao obter informações térmicas do chassi."},
+    {&Documents::getChassiTotalPower, "TotalPower", "/redfish/v1/Chassis/chassis/Sensors/total_power",
+     "Falha ao obter informações de energia total do chassi."},
+    {&Documents::getChassiPeakPower, "PeakPower", "/redfish/v1/Chassis/chassis/Sensors/PEAK_POWER",
+     "Falha ao obter informações de pico de energia do chassi."},
 };
+
+// The row of the table for a document.
+const ResourceReader& resource_reader(HeldDocument document);
 
 // JSON deeper than this ends the run instead of exhausting the stack.
 inline constexpr int kMaxNesting = 256;
@@ -51,8 +61,7 @@ struct Fetched {
 Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token);
 
 // The same for several paths at once (https::get_all), in their order.
-std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
-                                     const std::string& token);
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token);
 
 // The same GET without a token, for what a Redfish service shows anyone (its
 // service root).
@@ -61,8 +70,7 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path);
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
-                                           const std::string& token);
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token);
 
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token);
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "redfish/power_rules.h"
+#include "redfish/readers.h"
+#include "redfish/service_links.h"
 #include "redfish/service_rules.h"
 
 namespace redfish {
@@ -150,13 +153,14 @@ void read_total_power(DocumentStore& store, ServiceView& service) {
 std::optional<ServiceView> fixed_service(DocumentStore& store) {
     for (const auto& reader : kResourceReaders)
         if (document_at(store, std::string(reader.path)) == nullptr) return std::nullopt;
+    const auto path = [](HeldDocument document) { return std::string(resource_reader(document).path); };
     ServiceView service;
-    service.storage_paths = {std::string(kResourceReaders[0].path)};
+    service.storage_paths = {path(&Documents::getStorage)};
     ChassisView chassis;
     chassis.path = kOldChassis;
-    chassis.power = known_document(store, std::string(kResourceReaders[1].path));
-    chassis.thermal = known_document(store, std::string(kResourceReaders[2].path));
-    chassis.sensor_paths = {std::string(kResourceReaders[3].path), std::string(kResourceReaders[4].path)};
+    chassis.power = known_document(store, path(&Documents::getChassiPower));
+    chassis.thermal = known_document(store, path(&Documents::getChassiThermal));
+    chassis.sensor_paths = {path(&Documents::getChassiTotalPower), path(&Documents::getChassiPeakPower)};
     service.chassis.push_back(std::move(chassis));
     return service;
 }
@@ -183,9 +187,9 @@ ServiceView walked_service(DocumentStore& store) {
 
 }  // namespace
 
-Documents read_service(DocumentStore& store) {
-    if (const auto fixed = fixed_service(store)) return assembled_documents(*fixed, store);
-    return assembled_documents(walked_service(store), store);
+ServiceReading read_service(DocumentStore& store) {
+    if (const auto fixed = fixed_service(store)) return service_reading(*fixed, store);
+    return service_reading(walked_service(store), store);
 }
 
 }  // namespace redfish

@@ -6,13 +6,13 @@
 // announces it, and the documents of every chassis in parallel batches: the
 // first system and its storage, every chassis with its Power and Thermal,
 // its sensors and ThermalSubsystem/Fans where it lacks either, and what its
-// total and peak power come from. The rules of service_rules.h then assemble
-// the five documents.
-#include "redfish/readers.h"
+// total and peak power come from. The rules of service_rules.h then read the
+// values from what was fetched.
 #include "redfish/service.h"
+#include "redfish/service_reading.h"
 
 namespace redfish {
 
-Documents read_service(DocumentStore& store);
+ServiceReading read_service(DocumentStore& store);
 
 }  // namespace redfish

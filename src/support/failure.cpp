@@ -15,7 +15,6 @@ std::string_view kind_name(FailureKind kind) {
         case FailureKind::ZabbixConfig: return "ZabbixConfig";
         case FailureKind::ZabbixError: return "ZabbixError";
         case FailureKind::ZabbixRefused: return "ZabbixRefused";
-        case FailureKind::ZabbixDelivery: return "ZabbixDelivery";
         case FailureKind::InvalidRowName: return "InvalidRowName";
         case FailureKind::Stopped: return "Stopped";
         case FailureKind::Error: return "Error";

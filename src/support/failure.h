@@ -21,7 +21,6 @@ enum class FailureKind {
     ZabbixConfig,      // the Zabbix server could not be found from the configuration
     ZabbixError,       // the Zabbix server could not be reached, or answered badly
     ZabbixRefused,     // Zabbix refused fixed items or discovery documents
-    ZabbixDelivery,    // a discovery row lacks one of its macros
     InvalidRowName,    // a discovery row's name is not text, so its keys cannot be built
     Stopped,           // SIGTERM or SIGINT stopped the run before it was done
     Error,             // anything else that was not foreseen

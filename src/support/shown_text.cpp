@@ -20,8 +20,7 @@ void append_escaped(std::string& out, std::uint32_t code_point) {
 }
 
 bool is_control(std::uint32_t code_point) {
-    return code_point < 0x20 || code_point == 0x7F || (code_point >= 0x80 && code_point < 0xA0) ||
-           code_point == '\\';
+    return code_point < 0x20 || code_point == 0x7F || (code_point >= 0x80 && code_point < 0xA0) || code_point == '\\';
 }
 
 }  // namespace

@@ -14,7 +14,6 @@
 namespace {
 
 using health::debug_report_text;
-using health::DiscoveryRow;
 using health::HealthSnapshot;
 using support::Json;
 using health_test::fan;
@@ -25,33 +24,33 @@ using health_test::voltage;
 // finite, true, false, null, "N/A", non-ASCII names, an array and an object.
 HealthSnapshot every_kind() {
     HealthSnapshot snapshot;
-    snapshot.storageName = "Armazenamento Ünï 1";
-    snapshot.storageHealth = 1;
-    snapshot.storageHealthRollup = 0;
-    snapshot.storageState = 1;
-    snapshot.PowerControlName = nullptr;
-    snapshot.PowerControlConsumedWatts = 482.5;
-    snapshot.PowerControlHealth = 1;
-    snapshot.PowerControlState = 0;
-    snapshot.discoveryChassiPower = {voltage("P12V", 12.04, 1, 1), voltage("P12V", -12, 0, 1)};
-    snapshot.discoveryChassiThermalFan = {fan("Fan 1", 5160, 1, 1), fan("Pwm 1", true, 0, 0),
+    snapshot[health::Item::storageName] = "Armazenamento Ünï 1";
+    snapshot[health::Item::storageHealth] = 1;
+    snapshot[health::Item::storageHealthRollup] = 0;
+    snapshot[health::Item::storageState] = 1;
+    snapshot[health::Item::PowerControlName] = nullptr;
+    snapshot[health::Item::PowerControlConsumedWatts] = 482.5;
+    snapshot[health::Item::PowerControlHealth] = 1;
+    snapshot[health::Item::PowerControlState] = 0;
+    snapshot[health::List::Voltages] = {voltage("P12V", 12.04, 1, 1), voltage("P12V", -12, 0, 1)};
+    snapshot[health::List::Fans] = {fan("Fan 1", 5160, 1, 1), fan("Pwm 1", true, 0, 0),
                                           fan("Fan 10", std::numeric_limits<std::uint64_t>::max(), 1, 1)};
-    snapshot.discoveryChassiThermalTemp = {temperature("Temp °C", "N/A", 1, 0), temperature("Die CPU1", -0.0, 1, 1),
+    snapshot[health::List::Temperatures] = {temperature("Temp °C", "N/A", 1, 0), temperature("Die CPU1", -0.0, 1, 1),
                                            temperature("Sensor 3", {{"raw", 41}}, 0, 0)};
-    snapshot.totalPower = 1e16;
-    snapshot.totalPowerMax = 5400.0;
-    snapshot.totalPowerMin = 9e-05;
-    snapshot.totalPowerStatus = 1;
-    snapshot.totalPowerState = 0;
-    snapshot.totalPowerThresholdLowerCritical = nullptr;
-    snapshot.totalPowerThresholdUpperCritical = "N/A";
-    snapshot.peakPower = std::nan("");
-    snapshot.peakPowerThresholdLowerCaution = INFINITY;
-    snapshot.peakPowerThresholdUpperCaution = -INFINITY;
-    snapshot.peakPowerThresholdLowerCritical = false;
-    snapshot.peakPowerThresholdUpperCritical = Json::array({1500, "W"});
-    snapshot.peakPowerStatus = 0;
-    snapshot.peakPowerState = 1;
+    snapshot[health::Item::totalPower] = 1e16;
+    snapshot[health::Item::totalPowerMax] = 5400.0;
+    snapshot[health::Item::totalPowerMin] = 9e-05;
+    snapshot[health::Item::totalPowerStatus] = 1;
+    snapshot[health::Item::totalPowerState] = 0;
+    snapshot[health::Item::totalPowerThresholdLowerCritical] = nullptr;
+    snapshot[health::Item::totalPowerThresholdUpperCritical] = "N/A";
+    snapshot[health::Item::peakPower] = std::nan("");
+    snapshot[health::Item::peakPowerThresholdLowerCaution] = INFINITY;
+    snapshot[health::Item::peakPowerThresholdUpperCaution] = -INFINITY;
+    snapshot[health::Item::peakPowerThresholdLowerCritical] = false;
+    snapshot[health::Item::peakPowerThresholdUpperCritical] = Json::array({1500, "W"});
+    snapshot[health::Item::peakPowerStatus] = 0;
+    snapshot[health::Item::peakPowerState] = 1;
     return snapshot;
 }
 
@@ -61,23 +60,6 @@ TEST(DebugReport, EveryValueKindByteForByte) {
 
 TEST(DebugReport, EmptyListsAndStartingValuesStillPrintEveryFixedLine) {
     EXPECT_EQ(debug_report_text(HealthSnapshot{}), kit::testdata_bytes("report/starting_values.txt"));
-}
-
-TEST(DebugReport, RowsAreReadByMacroName) {
-    HealthSnapshot snapshot;
-    DiscoveryRow reordered = Json::object();
-    reordered["{#VOLTAGE_STATE}"] = 0;
-    reordered["{#READING_VOLTS}"] = 3.3;
-    reordered["{#VOLTAGE_HEALTH}"] = 1;
-    reordered["{#VOLTAGE_NAME}"] = "P3V3";
-    snapshot.discoveryChassiPower = {reordered};
-    const std::string expected =
-        "\x1b[0;32mNome da Fonte: \x1b[0;0mP3V3\n"
-        "\x1b[0;32mVoltagem: \x1b[0;0m3.3 V\n"
-        "\x1b[0;32mEstado da Fonte Health: \x1b[0;0m1\n"
-        "\x1b[0;32mEstado da Fonte State: \x1b[0;0m0\n\n"
-        "\x1b[1;36m\n  ...============================ Chassi Thermal Fan";
-    EXPECT_NE(debug_report_text(snapshot).find(expected), std::string::npos);
 }
 
 TEST(DebugReport, FromTheCapturedDocuments) {
@@ -108,14 +90,14 @@ namespace {
 
 TEST(DebugReport, AFanInPercentShowsPercentAndThePeakIntervalOnlyWhenPublished) {
     HealthSnapshot snapshot;
-    const DiscoveryRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
-    snapshot.discoveryChassiThermalFan = {pwm};
+    const health::SensorRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
+    snapshot[health::List::Fans] = {pwm};
     const std::string without_interval = debug_report_text(snapshot);
     EXPECT_NE(without_interval.find("\x1b[0;32mVelocidade: \x1b[0;0m34 %\n"
                                     "\x1b[0;32mEstado do Fan Health: \x1b[0;0mN/A\n"),
               std::string::npos);
     EXPECT_EQ(without_interval.find("Intervalo"), std::string::npos);
-    snapshot.peakPowerIntervalInMin = 20;
+    snapshot[health::Item::peakPowerIntervalInMin] = 20;
     EXPECT_NE(debug_report_text(snapshot).find("\x1b[0;32mPotência de Pico (Watts): \x1b[0;0mN/A W\n"
                                                "\x1b[0;32mIntervalo da Potência de Pico: \x1b[0;0m20 min\n"),
               std::string::npos);

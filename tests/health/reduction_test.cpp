@@ -1,4 +1,5 @@
 #include "health/reduction.h"
+#include "health/service_reduction.h"
 
 #include <gtest/gtest.h>
 
@@ -45,8 +46,14 @@ void expect_integer(const Json& value, std::int64_t expected) {
     EXPECT_EQ(value.get<std::int64_t>(), expected);
 }
 
-const Json* row_named(const std::vector<health::DiscoveryRow>& rows, const std::string& macro,
-                      const std::string& name) {
+// The rows of a list as its discovery document carries them.
+std::vector<Json> lld_rows(const HealthSnapshot& snapshot, health::List list) {
+    std::vector<Json> rows;
+    for (const auto& row : snapshot[list]) rows.push_back(health::lld_row(health::kDiscoveryLists[int(list)], row));
+    return rows;
+}
+
+const Json* row_named(const std::vector<Json>& rows, const std::string& macro, const std::string& name) {
     for (const auto& row : rows)
         if (row.at(macro) == name) return &row;
     return nullptr;
@@ -54,51 +61,54 @@ const Json* row_named(const std::vector<health::DiscoveryRow>& rows, const std::
 
 TEST(HealthyMachine, ScalarFieldsKeepTheirValuesAndKinds) {
     const HealthSnapshot snapshot = build_snapshot(healthy_documents());
-    EXPECT_EQ(snapshot.storageName, "Storage");
-    expect_integer(snapshot.storageHealth, 1);
-    expect_integer(snapshot.storageHealthRollup, 1);
-    expect_integer(snapshot.storageState, 1);
-    EXPECT_EQ(snapshot.PowerControlName, "Chassis Power Control");
-    expect_real(snapshot.PowerControlConsumedWatts, 482.5);
-    expect_integer(snapshot.PowerControlHealth, 1);
-    expect_integer(snapshot.PowerControlState, 1);
-    expect_real(snapshot.totalPower, 482.5);
-    expect_real(snapshot.totalPowerMax, 5400.0);
-    expect_real(snapshot.totalPowerMin, 0.0);
-    expect_integer(snapshot.totalPowerStatus, 1);
-    expect_integer(snapshot.totalPowerState, 1);
-    expect_real(snapshot.totalPowerThresholdLowerCritical, 50.0);
-    expect_real(snapshot.totalPowerThresholdUpperCritical, 1600.0);
-    expect_real(snapshot.peakPower, 731.0);
-    expect_real(snapshot.peakPowerThresholdLowerCaution, 20.0);
-    expect_real(snapshot.peakPowerThresholdUpperCaution, 1400.0);
-    expect_real(snapshot.peakPowerThresholdLowerCritical, 0.0);
-    expect_real(snapshot.peakPowerThresholdUpperCritical, 1500.0);
-    expect_integer(snapshot.peakPowerStatus, 1);
-    expect_integer(snapshot.peakPowerState, 1);
+    EXPECT_EQ(snapshot[health::Item::storageName], "Storage");
+    expect_integer(snapshot[health::Item::storageHealth], 1);
+    expect_integer(snapshot[health::Item::storageHealthRollup], 1);
+    expect_integer(snapshot[health::Item::storageState], 1);
+    EXPECT_EQ(snapshot[health::Item::PowerControlName], "Chassis Power Control");
+    expect_real(snapshot[health::Item::PowerControlConsumedWatts], 482.5);
+    expect_integer(snapshot[health::Item::PowerControlHealth], 1);
+    expect_integer(snapshot[health::Item::PowerControlState], 1);
+    expect_real(snapshot[health::Item::totalPower], 482.5);
+    expect_real(snapshot[health::Item::totalPowerMax], 5400.0);
+    expect_real(snapshot[health::Item::totalPowerMin], 0.0);
+    expect_integer(snapshot[health::Item::totalPowerStatus], 1);
+    expect_integer(snapshot[health::Item::totalPowerState], 1);
+    expect_real(snapshot[health::Item::totalPowerThresholdLowerCritical], 50.0);
+    expect_real(snapshot[health::Item::totalPowerThresholdUpperCritical], 1600.0);
+    expect_real(snapshot[health::Item::peakPower], 731.0);
+    expect_real(snapshot[health::Item::peakPowerThresholdLowerCaution], 20.0);
+    expect_real(snapshot[health::Item::peakPowerThresholdUpperCaution], 1400.0);
+    expect_real(snapshot[health::Item::peakPowerThresholdLowerCritical], 0.0);
+    expect_real(snapshot[health::Item::peakPowerThresholdUpperCritical], 1500.0);
+    expect_integer(snapshot[health::Item::peakPowerStatus], 1);
+    expect_integer(snapshot[health::Item::peakPowerState], 1);
 }
 
 TEST(HealthyMachine, DiscoveryRowsInDocumentOrderWithRoundedReadings) {
     const HealthSnapshot snapshot = build_snapshot(healthy_documents());
-    ASSERT_EQ(snapshot.discoveryChassiPower.size(), 16u);
-    ASSERT_EQ(snapshot.discoveryChassiThermalFan.size(), 8u);
-    ASSERT_EQ(snapshot.discoveryChassiThermalTemp.size(), 18u);
+    ASSERT_EQ(lld_rows(snapshot, health::List::Voltages).size(), 16u);
+    ASSERT_EQ(lld_rows(snapshot, health::List::Fans).size(), 8u);
+    ASSERT_EQ(lld_rows(snapshot, health::List::Temperatures).size(), 18u);
 
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiPower.front()),
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Voltages).front()),
               R"({"{#VOLTAGE_NAME}": "P0V83 LAN AUX", "{#READING_VOLTS}": 0.83, "{#VOLTAGE_HEALTH}": 1, )"
               R"("{#VOLTAGE_STATE}": 1})");
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan.front()),
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Fans).front()),
               R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 5160, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalTemp.back()),
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Temperatures).back()),
               R"({"{#TEMP_NAME}": "VR 2 Temp", "{#READING_CELSIUS}": 39.75, "{#TEMP_HEALTH}": 1, )"
               R"("{#TEMP_STATE}": 1})");
-    EXPECT_EQ(snapshot.discoveryChassiPower[2].at("{#VOLTAGE_NAME}"), "P12V");
+    EXPECT_EQ(lld_rows(snapshot, health::List::Voltages)[2].at("{#VOLTAGE_NAME}"), "P12V");
+    const auto voltage_rows = lld_rows(snapshot, health::List::Voltages);
+    const auto temperature_rows = lld_rows(snapshot, health::List::Temperatures);
+    const auto fan_rows = lld_rows(snapshot, health::List::Fans);
 
     const std::pair<const char*, double> volts[] = {
         {"P12V", 12.04}, {"P12V AUX", 12.02}, {"P1V8 PCH", 1.8}, {"P3VBAT", 3.04}, {"PSU1 Input Voltage", 230.0},
         {"PVCCIN CPU2", 1.78}, {"PVCCIO CPU2", 1.0}};
     for (const auto& [name, reading] : volts) {
-        const Json* row = row_named(snapshot.discoveryChassiPower, "{#VOLTAGE_NAME}", name);
+        const Json* row = row_named(voltage_rows, "{#VOLTAGE_NAME}", name);
         ASSERT_NE(row, nullptr) << name;
         expect_real(row->at("{#READING_VOLTS}"), reading);
     }
@@ -108,11 +118,11 @@ TEST(HealthyMachine, DiscoveryRowsInDocumentOrderWithRoundedReadings) {
                                                       {"Right Rear Board Temp", 33.06}, {"Die CPU2", 48.25},
                                                       {"VR 1 Temp", 41.19}};
     for (const auto& [name, reading] : celsius) {
-        const Json* row = row_named(snapshot.discoveryChassiThermalTemp, "{#TEMP_NAME}", name);
+        const Json* row = row_named(temperature_rows, "{#TEMP_NAME}", name);
         ASSERT_NE(row, nullptr) << name;
         expect_real(row->at("{#READING_CELSIUS}"), reading);
     }
-    const Json* pwm = row_named(snapshot.discoveryChassiThermalFan, "{#FAN_NAME}", "Pwm 3");
+    const Json* pwm = row_named(fan_rows, "{#FAN_NAME}", "Pwm 3");
     ASSERT_NE(pwm, nullptr);
     expect_integer(pwm->at("{#READING_RPM}"), 40);
 }
@@ -128,8 +138,8 @@ TEST(StatusFlags, OnlyTheExactWordGivesOne) {
             (*d.getChassiTotalPower)["Status"]["Health"] = health;
         });
         const HealthSnapshot snapshot = build_snapshot(documents);
-        expect_integer(snapshot.storageHealth, flag);
-        expect_integer(snapshot.totalPowerStatus, flag);
+        expect_integer(snapshot[health::Item::storageHealth], flag);
+        expect_integer(snapshot[health::Item::totalPowerStatus], flag);
     }
 }
 
@@ -141,15 +151,15 @@ TEST(StatusFlags, StateWantsEnabledAndEachFlagItsOwnMember) {
         (*d.getChassiThermal)["Fans"][1]["Status"] = {{"health", "OK"}, {"State", "OK"}};
     });
     const HealthSnapshot snapshot = build_snapshot(documents);
-    expect_integer(snapshot.storageHealth, 1);
-    expect_integer(snapshot.storageHealthRollup, 0);
-    expect_integer(snapshot.storageState, 1);
-    expect_integer(snapshot.peakPowerStatus, 0);
-    expect_integer(snapshot.peakPowerState, 0);
-    expect_integer(snapshot.discoveryChassiThermalFan[0].at("{#FAN_HEALTH}"), 1);
-    expect_integer(snapshot.discoveryChassiThermalFan[0].at("{#FAN_STATE}"), 0);
-    expect_integer(snapshot.discoveryChassiThermalFan[1].at("{#FAN_HEALTH}"), 0);
-    expect_integer(snapshot.discoveryChassiThermalFan[1].at("{#FAN_STATE}"), 0);
+    expect_integer(snapshot[health::Item::storageHealth], 1);
+    expect_integer(snapshot[health::Item::storageHealthRollup], 0);
+    expect_integer(snapshot[health::Item::storageState], 1);
+    expect_integer(snapshot[health::Item::peakPowerStatus], 0);
+    expect_integer(snapshot[health::Item::peakPowerState], 0);
+    expect_integer(lld_rows(snapshot, health::List::Fans)[0].at("{#FAN_HEALTH}"), 1);
+    expect_integer(lld_rows(snapshot, health::List::Fans)[0].at("{#FAN_STATE}"), 0);
+    expect_integer(lld_rows(snapshot, health::List::Fans)[1].at("{#FAN_HEALTH}"), 0);
+    expect_integer(lld_rows(snapshot, health::List::Fans)[1].at("{#FAN_STATE}"), 0);
 }
 
 TEST(AbsentAndNull, AbsentGivesNotAvailableOrZeroAndNullStaysNull) {
@@ -163,22 +173,22 @@ TEST(AbsentAndNull, AbsentGivesNotAvailableOrZeroAndNullStaysNull) {
         d.getChassiPeakPower->erase("Status");
     });
     const HealthSnapshot snapshot = build_snapshot(documents);
-    EXPECT_EQ(snapshot.storageName, "N/A");
-    expect_integer(snapshot.storageHealth, 0);
-    expect_integer(snapshot.storageHealthRollup, 0);
-    expect_integer(snapshot.storageState, 0);
-    EXPECT_TRUE(snapshot.totalPower.is_null());
-    EXPECT_EQ(snapshot.totalPowerMax, "N/A");
-    EXPECT_EQ(snapshot.totalPowerMin, "N/A");
-    expect_real(snapshot.totalPowerThresholdLowerCritical, 50.0);
-    EXPECT_EQ(snapshot.totalPowerThresholdUpperCritical, "N/A");
-    EXPECT_EQ(snapshot.peakPowerThresholdLowerCaution, "N/A");
-    expect_real(snapshot.peakPowerThresholdUpperCaution, 1400.0);
-    expect_integer(snapshot.peakPowerStatus, 0);
-    expect_integer(snapshot.peakPowerState, 0);
+    EXPECT_EQ(snapshot[health::Item::storageName], "N/A");
+    expect_integer(snapshot[health::Item::storageHealth], 0);
+    expect_integer(snapshot[health::Item::storageHealthRollup], 0);
+    expect_integer(snapshot[health::Item::storageState], 0);
+    EXPECT_TRUE(snapshot[health::Item::totalPower].is_null());
+    EXPECT_EQ(snapshot[health::Item::totalPowerMax], "N/A");
+    EXPECT_EQ(snapshot[health::Item::totalPowerMin], "N/A");
+    expect_real(snapshot[health::Item::totalPowerThresholdLowerCritical], 50.0);
+    EXPECT_EQ(snapshot[health::Item::totalPowerThresholdUpperCritical], "N/A");
+    EXPECT_EQ(snapshot[health::Item::peakPowerThresholdLowerCaution], "N/A");
+    expect_real(snapshot[health::Item::peakPowerThresholdUpperCaution], 1400.0);
+    expect_integer(snapshot[health::Item::peakPowerStatus], 0);
+    expect_integer(snapshot[health::Item::peakPowerState], 0);
 
     const auto null_name = healthy_with([](redfish::Documents& d) { (*d.getStorage)["Name"] = nullptr; });
-    EXPECT_TRUE(build_snapshot(null_name).storageName.is_null());
+    EXPECT_TRUE(build_snapshot(null_name)[health::Item::storageName].is_null());
 }
 
 TEST(PowerControl, LastElementWinsWithAllFourFields) {
@@ -188,21 +198,21 @@ TEST(PowerControl, LastElementWinsWithAllFourFields) {
             {"Name": "B", "PowerLimit": {"LimitInWatts": null}}])");
     });
     const HealthSnapshot snapshot = build_snapshot(two);
-    EXPECT_EQ(snapshot.PowerControlName, "B");
-    EXPECT_EQ(snapshot.PowerControlConsumedWatts, "N/A");
-    expect_integer(snapshot.PowerControlHealth, 0);
-    expect_integer(snapshot.PowerControlState, 0);
+    EXPECT_EQ(snapshot[health::Item::PowerControlName], "B");
+    EXPECT_EQ(snapshot[health::Item::PowerControlConsumedWatts], "N/A");
+    expect_integer(snapshot[health::Item::PowerControlHealth], 0);
+    expect_integer(snapshot[health::Item::PowerControlState], 0);
 
     for (const Json& empty : {Json::array(), Json::object(), Json("")}) {
         const auto none = healthy_with([&](redfish::Documents& d) { (*d.getChassiPower)["PowerControl"] = empty; });
         const HealthSnapshot starting = build_snapshot(none);
-        EXPECT_EQ(starting.PowerControlName, "N/A");
-        EXPECT_EQ(starting.PowerControlConsumedWatts, "N/A");
-        expect_integer(starting.PowerControlHealth, 0);
-        expect_integer(starting.PowerControlState, 0);
+        EXPECT_EQ(starting[health::Item::PowerControlName], "N/A");
+        EXPECT_EQ(starting[health::Item::PowerControlConsumedWatts], "N/A");
+        expect_integer(starting[health::Item::PowerControlHealth], 0);
+        expect_integer(starting[health::Item::PowerControlState], 0);
     }
     const auto absent = healthy_with([](redfish::Documents& d) { d.getChassiPower->erase("PowerControl"); });
-    EXPECT_EQ(build_snapshot(absent).PowerControlName, "N/A");
+    EXPECT_EQ(build_snapshot(absent)[health::Item::PowerControlName], "N/A");
 }
 
 TEST(PowerControl, AnEarlierBadElementStillEndsTheRun) {
@@ -238,19 +248,19 @@ TEST(DiscoveryRows, ReadingKindsPerList) {
         temps[2]["ReadingCelsius"] = -3;
     });
     const HealthSnapshot snapshot = build_snapshot(documents);
-    const auto& volts = snapshot.discoveryChassiPower;
+    const auto volts = lld_rows(snapshot, health::List::Voltages);
     expect_integer(volts[0].at("{#READING_VOLTS}"), 12);
     expect_real(volts[1].at("{#READING_VOLTS}"), 12.0);
     expect_real(volts[2].at("{#READING_VOLTS}"), 12.35);
     EXPECT_EQ(volts[3].at("{#READING_VOLTS}"), "N/A");
     EXPECT_TRUE(volts[4].at("{#READING_VOLTS}").is_null());
     expect_integer(volts[5].at("{#READING_VOLTS}"), 1);
-    const auto& fans = snapshot.discoveryChassiThermalFan;
+    const auto fans = lld_rows(snapshot, health::List::Fans);
     expect_real(fans[0].at("{#READING_RPM}"), 12.3456);
     EXPECT_EQ(fans[1].at("{#READING_RPM}"), "N/A");
     EXPECT_TRUE(fans[2].at("{#READING_RPM}").is_null());
     EXPECT_EQ(fans[3].at("{#READING_RPM}"), "fast");
-    const auto& temps = snapshot.discoveryChassiThermalTemp;
+    const auto temps = lld_rows(snapshot, health::List::Temperatures);
     EXPECT_TRUE(temps[0].at("{#READING_CELSIUS}").is_null());
     EXPECT_EQ(temps[1].at("{#READING_CELSIUS}"), "N/A");
     expect_integer(temps[2].at("{#READING_CELSIUS}"), -3);
@@ -265,14 +275,14 @@ TEST(DiscoveryRows, RepeatedNamesStayAndSparseElementsGiveDefaults) {
         d.getChassiThermal->erase("Temperatures");
     });
     const HealthSnapshot snapshot = build_snapshot(documents);
-    ASSERT_EQ(snapshot.discoveryChassiThermalFan.size(), 3u);
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[0]),
+    ASSERT_EQ(lld_rows(snapshot, health::List::Fans).size(), 3u);
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Fans)[0]),
               R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 100, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[1]),
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Fans)[1]),
               R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 200, "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0})");
-    EXPECT_EQ(support::json_text(snapshot.discoveryChassiThermalFan[2]),
+    EXPECT_EQ(support::json_text(lld_rows(snapshot, health::List::Fans)[2]),
               R"({"{#FAN_NAME}": "N/A", "{#READING_RPM}": "N/A", "{#FAN_HEALTH}": 0, "{#FAN_STATE}": 0})");
-    EXPECT_TRUE(snapshot.discoveryChassiThermalTemp.empty());
+    EXPECT_TRUE(lld_rows(snapshot, health::List::Temperatures).empty());
 }
 
 TEST(DiscoveryRows, EmptyObjectEmptyTextAndAbsenceGiveNoElements) {
@@ -282,12 +292,12 @@ TEST(DiscoveryRows, EmptyObjectEmptyTextAndAbsenceGiveNoElements) {
             (*d.getChassiThermal)["Temperatures"] = empty;
         });
         const HealthSnapshot snapshot = build_snapshot(documents);
-        EXPECT_TRUE(snapshot.discoveryChassiPower.empty()) << empty.dump();
-        EXPECT_TRUE(snapshot.discoveryChassiThermalTemp.empty()) << empty.dump();
-        EXPECT_EQ(snapshot.discoveryChassiThermalFan.size(), 8u);
+        EXPECT_TRUE(lld_rows(snapshot, health::List::Voltages).empty()) << empty.dump();
+        EXPECT_TRUE(lld_rows(snapshot, health::List::Temperatures).empty()) << empty.dump();
+        EXPECT_EQ(lld_rows(snapshot, health::List::Fans).size(), 8u);
     }
     const auto absent = healthy_with([](redfish::Documents& d) { d.getChassiPower->erase("Voltages"); });
-    EXPECT_TRUE(build_snapshot(absent).discoveryChassiPower.empty());
+    EXPECT_TRUE(lld_rows(build_snapshot(absent), health::List::Voltages).empty());
 }
 
 struct WrongKind {
@@ -398,7 +408,7 @@ TEST(Failures, TheFirstStepThatFailsEndsTheRun) {
 
 namespace {
 
-// Documents as the generic mode assembles them: only what the BMC publishes.
+// Documents that hold only what a BMC publishes, read by the main mode.
 redfish::Documents generic_documents() {
     return {Json::parse(R"({"Name": "Storage", "Status": {"State": "Enabled"}})"),
             Json::parse(R"({"PowerControl": [{"PowerConsumedWatts": 531, "Status": {}}],
@@ -410,36 +420,51 @@ redfish::Documents generic_documents() {
             Json::parse(R"({"Reading": 620, "IntervalInMin": 20})")};
 }
 
+// The same as the generic mode reads it.
+redfish::ServiceReading generic_reading() {
+    using redfish::Unit;
+    redfish::ServiceReading reading;
+    reading.storage.name = "Storage";
+    reading.storage.status.state = "Enabled";
+    reading.power_control.reading = 531;
+    reading.voltages = {{"P12V", Json(12.345), Unit::Volts, {"Critical", {}, {}}}};
+    reading.fans = {{"Fan 1", Json(5160), Unit::Rpm, {"OK", {}, "Enabled"}}, {"Pwm 1", Json(34), Unit::Percent, {}}};
+    reading.total_power.reading = 531;
+    reading.peak_power.reading = 620;
+    reading.peak_power.interval_in_min = 20;
+    return reading;
+}
+
 TEST(RedfishRules, WhatIsNotPublishedIsNotAvailableNeverAZeroFlag) {
-    const auto generic = build_snapshot(generic_documents(), health::Rules::Redfish);
-    EXPECT_EQ(generic.storageHealth, "N/A");
-    EXPECT_EQ(generic.storageHealthRollup, "N/A");
-    EXPECT_EQ(generic.storageState, 1);
-    EXPECT_EQ(generic.PowerControlHealth, "N/A");
-    EXPECT_EQ(generic.totalPowerStatus, "N/A");
-    EXPECT_EQ(generic.peakPowerState, "N/A");
-    EXPECT_EQ(generic.peakPowerIntervalInMin, 20);
+    const auto generic = health::snapshot_of_service(generic_reading());
+    EXPECT_EQ(generic[health::Item::storageHealth], "N/A");
+    EXPECT_EQ(generic[health::Item::storageHealthRollup], "N/A");
+    EXPECT_EQ(generic[health::Item::storageState], 1);
+    EXPECT_EQ(generic[health::Item::PowerControlHealth], "N/A");
+    EXPECT_EQ(generic[health::Item::totalPowerStatus], "N/A");
+    EXPECT_EQ(generic[health::Item::peakPowerState], "N/A");
+    EXPECT_EQ(generic[health::Item::peakPowerIntervalInMin], 20);
     // Published but not OK stays a problem.
-    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#VOLTAGE_HEALTH}"), 0);
-    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#VOLTAGE_STATE}"), "N/A");
-    EXPECT_EQ(generic.discoveryChassiPower.at(0).at("{#READING_VOLTS}"), 12.35);
+    EXPECT_EQ(lld_rows(generic, health::List::Voltages).at(0).at("{#VOLTAGE_HEALTH}"), 0);
+    EXPECT_EQ(lld_rows(generic, health::List::Voltages).at(0).at("{#VOLTAGE_STATE}"), "N/A");
+    EXPECT_EQ(lld_rows(generic, health::List::Voltages).at(0).at("{#READING_VOLTS}"), 12.35);
 
     // The main mode reads the same documents by its own rules.
     const auto main_mode = build_snapshot(generic_documents());
-    EXPECT_EQ(main_mode.storageHealth, 0);
-    EXPECT_EQ(main_mode.PowerControlHealth, 0);
-    EXPECT_EQ(main_mode.discoveryChassiPower.at(0).at("{#VOLTAGE_STATE}"), 0);
+    EXPECT_EQ(main_mode[health::Item::storageHealth], 0);
+    EXPECT_EQ(main_mode[health::Item::PowerControlHealth], 0);
+    EXPECT_EQ(lld_rows(main_mode, health::List::Voltages).at(0).at("{#VOLTAGE_STATE}"), 0);
 }
 
 TEST(RedfishRules, AFanInPercentCarriesThePercentReadingAndNoRpm) {
-    const auto generic = build_snapshot(generic_documents(), health::Rules::Redfish);
-    ASSERT_EQ(generic.discoveryChassiThermalFan.size(), 2u);
-    EXPECT_EQ(support::json_text(generic.discoveryChassiThermalFan[0]),
+    const auto generic = health::snapshot_of_service(generic_reading());
+    ASSERT_EQ(lld_rows(generic, health::List::Fans).size(), 2u);
+    EXPECT_EQ(support::json_text(lld_rows(generic, health::List::Fans)[0]),
               R"({"{#FAN_NAME}": "Fan 1", "{#READING_RPM}": 5160, "{#FAN_HEALTH}": 1, "{#FAN_STATE}": 1})");
-    EXPECT_EQ(support::json_text(generic.discoveryChassiThermalFan[1]),
+    EXPECT_EQ(support::json_text(lld_rows(generic, health::List::Fans)[1]),
               R"({"{#FAN_NAME}": "Pwm 1", "{#READING_PERCENT}": 34, "{#FAN_HEALTH}": "N/A", "{#FAN_STATE}": "N/A"})");
     const auto main_mode = build_snapshot(generic_documents());
-    EXPECT_EQ(main_mode.discoveryChassiThermalFan[1].at("{#READING_RPM}"), 34);
+    EXPECT_EQ(lld_rows(main_mode, health::List::Fans)[1].at("{#READING_RPM}"), 34);
 }
 
 }  // namespace

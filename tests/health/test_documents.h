@@ -1,13 +1,23 @@
 #pragma once
 // Test input: the captured documents of a healthy OpenBMC machine, and
 // discovery rows made by hand.
+#include <ostream>
 #include <string>
 
-#include "health/items.h"
-#include "health/snapshot/health_snapshot.h"
+#include "health/lists.h"
+#include "health/snapshot.h"
 #include "kit/test_bmc.h"
 #include "redfish/readers.h"
 #include "support/json.h"
+
+namespace health {
+
+inline void PrintTo(const SensorRow& row, std::ostream* out) {
+    *out << "{" << row.name << ", " << row.reading << (row.in_percent ? " %" : "") << ", " << row.health << ", "
+         << row.state << "}";
+}
+
+}  // namespace health
 
 namespace health_test {
 
@@ -19,36 +29,30 @@ inline redfish::Documents healthy_documents() {
     return {healthy("storage"), healthy("power"), healthy("thermal"), healthy("total_power"), healthy("peak_power")};
 }
 
-// A row of a list with its four entries in order: name, reading, health flag, state flag; the
-// list's percent reading in place of its own when in_percent.
-inline health::DiscoveryRow row(health::Group group, const support::Json& name, const support::Json& reading,
-                                const support::Json& health, const support::Json& state, bool in_percent = false) {
-    const support::Json values[] = {name, reading, health, state};
-    const auto entries = health::row_entries(*health::discovery_list(group), in_percent);
-    health::DiscoveryRow made = support::Json::object();
-    for (std::size_t i = 0; i < entries.size(); ++i) made[std::string(entries[i].macro)] = values[i];
-    return made;
+// A row of a list: name, reading, health flag, state flag.
+inline health::SensorRow row(const support::Json& name, const support::Json& reading, const support::Json& health,
+                             const support::Json& state, bool in_percent = false) {
+    return {name, reading, in_percent, health, state};
 }
 
-inline health::DiscoveryRow voltage(const support::Json& name, const support::Json& reading, int health = 1,
-                                    int state = 1) {
-    return row(health::Group::Voltages, name, reading, health, state);
+inline health::SensorRow voltage(const support::Json& name, const support::Json& reading, int health = 1,
+                                 int state = 1) {
+    return row(name, reading, health, state);
 }
 
-inline health::DiscoveryRow fan(const support::Json& name, const support::Json& reading, int health = 1,
-                                int state = 1) {
-    return row(health::Group::Fans, name, reading, health, state);
+inline health::SensorRow fan(const support::Json& name, const support::Json& reading, int health = 1, int state = 1) {
+    return row(name, reading, health, state);
 }
 
 // A fan read in percent, as the generic mode delivers it.
-inline health::DiscoveryRow fan_in_percent(const support::Json& name, const support::Json& reading,
-                                           const support::Json& health = 1, const support::Json& state = 1) {
-    return row(health::Group::Fans, name, reading, health, state, true);
+inline health::SensorRow fan_in_percent(const support::Json& name, const support::Json& reading,
+                                        const support::Json& health = 1, const support::Json& state = 1) {
+    return row(name, reading, health, state, true);
 }
 
-inline health::DiscoveryRow temperature(const support::Json& name, const support::Json& reading, int health = 1,
-                                        int state = 1) {
-    return row(health::Group::Temperatures, name, reading, health, state);
+inline health::SensorRow temperature(const support::Json& name, const support::Json& reading, int health = 1,
+                                     int state = 1) {
+    return row(name, reading, health, state);
 }
 
 }  // namespace health_test

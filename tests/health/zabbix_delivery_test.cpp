@@ -15,7 +15,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using health::DiscoveryRow;
+
 using health::HealthSnapshot;
 using kit::TestTrapper;
 using kit::TrapperAnswer;
@@ -95,31 +95,31 @@ Sent joined(std::initializer_list<Sent> parts) {
 
 HealthSnapshot realistic_machine() {
     HealthSnapshot s;
-    s.storageName = "NVMe storage";
-    s.storageHealth = 1;
-    s.storageHealthRollup = 1;
-    s.storageState = 1;
-    s.PowerControlName = "Chassis Power Control";
-    s.PowerControlConsumedWatts = 254;
-    s.PowerControlHealth = 1;
-    s.PowerControlState = 1;
-    s.discoveryChassiPower = {voltage("P12V", 12.1), voltage("P3V3", 3.3, 0, 1)};
-    s.discoveryChassiThermalFan = {fan("Fan 0", 4500), fan("Fan 1", "N/A", 0, 0)};
-    s.discoveryChassiThermalTemp = {temperature("CPU0 Temp", 41.5)};
-    s.totalPower = 254.0;
-    s.totalPowerMax = 900;
-    s.totalPowerMin = 0;
-    s.totalPowerStatus = 1;
-    s.totalPowerState = 1;
-    s.totalPowerThresholdLowerCritical = nullptr;
-    s.totalPowerThresholdUpperCritical = 1000;
-    s.peakPower = 612.5;
-    s.peakPowerThresholdLowerCaution = 10;
-    s.peakPowerThresholdUpperCaution = 800;
-    s.peakPowerThresholdLowerCritical = 5;
-    s.peakPowerThresholdUpperCritical = 950;
-    s.peakPowerStatus = 1;
-    s.peakPowerState = 0;
+    s[health::Item::storageName] = "NVMe storage";
+    s[health::Item::storageHealth] = 1;
+    s[health::Item::storageHealthRollup] = 1;
+    s[health::Item::storageState] = 1;
+    s[health::Item::PowerControlName] = "Chassis Power Control";
+    s[health::Item::PowerControlConsumedWatts] = 254;
+    s[health::Item::PowerControlHealth] = 1;
+    s[health::Item::PowerControlState] = 1;
+    s[health::List::Voltages] = {voltage("P12V", 12.1), voltage("P3V3", 3.3, 0, 1)};
+    s[health::List::Fans] = {fan("Fan 0", 4500), fan("Fan 1", "N/A", 0, 0)};
+    s[health::List::Temperatures] = {temperature("CPU0 Temp", 41.5)};
+    s[health::Item::totalPower] = 254.0;
+    s[health::Item::totalPowerMax] = 900;
+    s[health::Item::totalPowerMin] = 0;
+    s[health::Item::totalPowerStatus] = 1;
+    s[health::Item::totalPowerState] = 1;
+    s[health::Item::totalPowerThresholdLowerCritical] = nullptr;
+    s[health::Item::totalPowerThresholdUpperCritical] = 1000;
+    s[health::Item::peakPower] = 612.5;
+    s[health::Item::peakPowerThresholdLowerCaution] = 10;
+    s[health::Item::peakPowerThresholdUpperCaution] = 800;
+    s[health::Item::peakPowerThresholdLowerCritical] = 5;
+    s[health::Item::peakPowerThresholdUpperCritical] = 950;
+    s[health::Item::peakPowerStatus] = 1;
+    s[health::Item::peakPowerState] = 0;
     return s;
 }
 
@@ -193,8 +193,8 @@ TEST(ZabbixDelivery, EmptyListsGiveTwentyThreeCalls) {
 
 TEST(ZabbixDelivery, OneVoltageAndOneFanGiveTwentyNineCalls) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiPower = {voltage("P5V", 5.02)};
-    snapshot.discoveryChassiThermalFan = {fan("Fan 3", 7200)};
+    snapshot[health::List::Voltages] = {voltage("P5V", 5.02)};
+    snapshot[health::List::Fans] = {fan("Fan 3", 7200)};
     TestTrapper trapper;
     EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
     const auto keys = trapper.keys();
@@ -211,9 +211,9 @@ TEST(ZabbixDelivery, OneVoltageAndOneFanGiveTwentyNineCalls) {
 
 TEST(ZabbixDelivery, DocumentsFollowTheDiscoveryRules) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiPower = {voltage("P12V", 12.0), voltage("P12V_AUX", 12)};
-    snapshot.discoveryChassiThermalFan = {fan("N/A", "N/A", 0, 0)};
-    snapshot.discoveryChassiThermalTemp = {temperature("Inlet °", 22.5)};
+    snapshot[health::List::Voltages] = {voltage("P12V", 12.0), voltage("P12V_AUX", 12)};
+    snapshot[health::List::Fans] = {fan("N/A", "N/A", 0, 0)};
+    snapshot[health::List::Temperatures] = {temperature("Inlet °", 22.5)};
     TestTrapper trapper;
     EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
     EXPECT_EQ(value_sent(trapper, "discovery_ChassiThermalFan"),
@@ -232,7 +232,7 @@ TEST(ZabbixDelivery, DocumentsFollowTheDiscoveryRules) {
 
 TEST(ZabbixDelivery, NullFanNameFailsAfterItsDocumentAndTheRowsBefore) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000), fan(nullptr, 3900), fan("Fan 2", 3800)};
+    snapshot[health::List::Fans] = {fan("Fan 0", 4000), fan(nullptr, 3900), fan("Fan 2", 3800)};
     TestTrapper trapper;
     const auto delivered = deliver(snapshot, trapper.server());
     EXPECT_FALSE(delivered.status);
@@ -276,10 +276,10 @@ TEST(ZabbixDelivery, FixedItemsAndDocumentsInOneRequestPerRowValuesInTheNext) {
 
 TEST(ZabbixDelivery, AHugeDeliverySplitsIntoRequestsOfAtMost250Values) {
     HealthSnapshot snapshot;
-    for (int i = 0; i < 1200; ++i) snapshot.discoveryChassiPower.push_back(voltage("PSU rail " + std::to_string(i), 12));
-    for (int i = 0; i < 1000; ++i) snapshot.discoveryChassiThermalFan.push_back(fan("Fan " + std::to_string(i), 4000));
+    for (int i = 0; i < 1200; ++i) snapshot[health::List::Voltages].push_back(voltage("PSU rail " + std::to_string(i), 12));
+    for (int i = 0; i < 1000; ++i) snapshot[health::List::Fans].push_back(fan("Fan " + std::to_string(i), 4000));
     for (int i = 0; i < 1100; ++i)
-        snapshot.discoveryChassiThermalTemp.push_back(temperature("DIMM " + std::to_string(i) + " °C", 40.5));
+        snapshot[health::List::Temperatures].push_back(temperature("DIMM " + std::to_string(i) + " °C", 40.5));
     TestTrapper trapper;
     const auto delivered = deliver(snapshot, trapper.server());
     EXPECT_EQ(delivered.status, 0);
@@ -304,8 +304,8 @@ TEST(ZabbixDelivery, ABrokenReplyStopsTheDeliveryAtThatRequest) {
     for (const auto answer : {TrapperAnswer::Close, TrapperAnswer::Garbage, TrapperAnswer::ResponseFailed}) {
         for (const int request : {1, 2}) {
             HealthSnapshot snapshot;
-            snapshot.discoveryChassiPower = {voltage("P5V", 5.0)};
-            snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000)};
+            snapshot[health::List::Voltages] = {voltage("P5V", 5.0)};
+            snapshot[health::List::Fans] = {fan("Fan 0", 4000)};
             TestTrapper trapper;
             trapper.answer_at(request, answer);
             const auto delivered = deliver(snapshot, trapper.server());
@@ -340,8 +340,8 @@ TEST(ZabbixDelivery, NoServerListeningFailsNamingTheServer) {
 
 TEST(ZabbixDelivery, RefusedPerRowItemsDoNotChangeTheOutcome) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiPower = {voltage("P5V", 5.0)};
-    snapshot.discoveryChassiThermalTemp = {temperature("Inlet", 20)};
+    snapshot[health::List::Voltages] = {voltage("P5V", 5.0)};
+    snapshot[health::List::Temperatures] = {temperature("Inlet", 20)};
     TestTrapper trapper;
     trapper.refuse_keys([](const std::string& key) { return key.find('[') != std::string::npos; });
     const auto delivered = deliver(snapshot, trapper.server());
@@ -353,7 +353,7 @@ TEST(ZabbixDelivery, RefusedPerRowItemsDoNotChangeTheOutcome) {
 
 TEST(ZabbixDelivery, RefusedFixedItemsOrDocumentsFailAfterEverythingWasSent) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiThermalFan = {fan("Fan 0", 4000)};
+    snapshot[health::List::Fans] = {fan("Fan 0", 4000)};
     TestTrapper trapper;
     trapper.refuse_keys([](const std::string& key) { return key == "discovery_ChassiThermalFan" || key == "peakPower"; });
     const auto delivered = deliver(snapshot, trapper.server());
@@ -410,7 +410,7 @@ TEST(ZabbixDelivery, NamesAreQuotedInKeysAsZabbixQuotesThem) {
 
 TEST(ZabbixDelivery, CommaNamesAreQuotedAndDuplicatesAreBothSent) {
     HealthSnapshot snapshot;
-    snapshot.discoveryChassiPower = {voltage("CPU1, VR", 1.8), voltage("P3V3", 3.3), voltage("P3V3", 3.31)};
+    snapshot[health::List::Voltages] = {voltage("CPU1, VR", 1.8), voltage("P3V3", 3.3), voltage("P3V3", 3.31)};
     TestTrapper trapper;
     EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
     const auto all = sent(trapper);
@@ -434,9 +434,9 @@ namespace {
 
 TEST(ZabbixDelivery, AFanInPercentGoesUnderItsOwnKeyAndNotPublishedAsNotAvailable) {
     HealthSnapshot snapshot;
-    const DiscoveryRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
-    snapshot.discoveryChassiThermalFan = {fan("Fan 1", 5160), pwm};
-    snapshot.storageHealth = "N/A";
+    const health::SensorRow pwm = health_test::fan_in_percent("Pwm 1", 34, "N/A", 1);
+    snapshot[health::List::Fans] = {fan("Fan 1", 5160), pwm};
+    snapshot[health::Item::storageHealth] = "N/A";
     TestTrapper trapper;
     EXPECT_EQ(deliver(snapshot, trapper.server()).status, 0);
     const auto keys = trapper.keys();

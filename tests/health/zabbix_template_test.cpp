@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "health/items.h"
+#include "health/lists.h"
 #include "run/dispatch.h"
 
 namespace {

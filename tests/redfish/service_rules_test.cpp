@@ -1,5 +1,5 @@
-// The generic mode's rules against the captured services: the documents
-// they assemble hold what the capture holds where the rules say it lives
+// The generic mode's rules against the captured services: what they read
+// is what the capture holds where the rules say it lives
 // (the right chassis's total power, the right peak, the worst storage
 // status), every list with its rows, fans in percent kept apart, names made
 // unique only where they repeat, and nothing made up where a BMC publishes
@@ -7,11 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "kit/capture_facts.h"
 #include "kit/served_store.h"
 #include "kit/test_bmc.h"
-#include "redfish/service_rules.h"
 #include "redfish/service_walk.h"
 
 namespace {
@@ -24,91 +24,92 @@ bmc_sim::Scenario current_tree(const std::string& index = "index.json") {
     return bmc_sim::load_scenario(kit::testdata_dir("openbmc/current_tree") / index);
 }
 
-redfish::Documents documents_of(const bmc_sim::Scenario& scenario, std::vector<std::string>* asked = nullptr) {
+using redfish::Unit;
+
+redfish::ServiceReading reading_of(const bmc_sim::Scenario& scenario, std::vector<std::string>* asked = nullptr) {
     auto store = kit::store_serving(scenario, asked);
     return redfish::read_service(store);
 }
 
-std::size_t percent_fans(const Json& thermal) {
+std::size_t percent_fans(const redfish::ServiceReading& reading) {
     std::size_t count = 0;
-    for (const auto& fan : thermal["Fans"]) count += fan.value("ReadingUnits", "") == "Percent";
+    for (const auto& fan : reading.fans) count += fan.unit == Unit::Percent;
     return count;
 }
 
-void expect_unique_names(const Json& array, const std::string& what) {
+void expect_unique_names(const std::vector<redfish::SensorReading>& rows, const std::string& what) {
     std::set<std::string> names;
-    for (const auto& row : array)
-        EXPECT_TRUE(names.insert(row["Name"].get<std::string>()).second) << what << ": " << row;
+    for (const auto& row : rows) EXPECT_TRUE(names.insert(row.name).second) << what << ": " << row.name;
 }
+
+// A published reading as the capture holds it: null when it is not published.
+Json held(const std::optional<Json>& value) { return value.value_or(Json()); }
 
 class EachCapture : public testing::TestWithParam<kit::CaptureFacts> {};
 
-TEST_P(EachCapture, DocumentsHoldWhatTheCaptureHoldsWhereTheRulesSayItLives) {
+TEST_P(EachCapture, WhatIsReadIsWhatTheCaptureHoldsWhereTheRulesSayItLives) {
     const kit::CaptureFacts& expected = GetParam();
     const auto scenario = kit::capture_scenario(expected.name);
-    const auto documents = documents_of(scenario);
+    const auto reading = reading_of(scenario);
 
-    const Json& total = *documents.getChassiTotalPower;
-    EXPECT_EQ(total["Reading"], kit::held_total_power(scenario, expected));
-    if (!expected.limits_path.empty()) {
-        const Json limits = held_at(scenario, expected.limits_path, "Thresholds");
-        for (const auto* limit : {"UpperCritical", "LowerCritical"}) {
-            const Json published = limits.contains(limit) ? Json{{"Reading", limits[limit]["Reading"]}} : Json();
-            EXPECT_EQ(total["Thresholds"].value(limit, Json()), published) << limit;
-        }
-    } else {
-        EXPECT_EQ(total["Thresholds"], Json::object());
-    }
+    const auto& total = reading.total_power;
+    EXPECT_EQ(held(total.reading), kit::held_total_power(scenario, expected));
+    const Json limits = expected.limits_path.empty() ? Json::object()
+                                                     : held_at(scenario, expected.limits_path, "Thresholds");
+    EXPECT_EQ(held(total.upper_critical), limits.contains("UpperCritical") ? limits["UpperCritical"]["Reading"] : Json());
+    EXPECT_EQ(held(total.lower_critical), limits.contains("LowerCritical") ? limits["LowerCritical"]["Reading"] : Json());
 
-    const Json& peak = *documents.getChassiPeakPower;
+    const auto& peak = reading.peak_power;
     if (expected.peak_path.empty()) {
-        EXPECT_EQ(peak, Json::object());
+        EXPECT_FALSE(peak.reading || peak.interval_in_min || peak.status.health || peak.status.state);
     } else {
-        EXPECT_EQ(peak["Reading"], kit::held_peak_power(scenario, expected));
-        EXPECT_EQ(peak["IntervalInMin"],
+        EXPECT_EQ(held(peak.reading), kit::held_peak_power(scenario, expected));
+        EXPECT_EQ(held(peak.interval_in_min),
                   held_at(scenario, expected.peak_path, "PowerControl")[0]["PowerMetrics"]["IntervalInMin"]);
     }
 
-    const Json& status = (*documents.getStorage)["Status"];
-    EXPECT_EQ(status.value("Health", ""), expected.health);
-    EXPECT_EQ(status.value("HealthRollup", ""), expected.rollup);
-    EXPECT_EQ(status.value("State", ""), expected.state);
+    const auto& status = reading.storage.status;
+    EXPECT_EQ(status.health.value_or(""), expected.health);
+    EXPECT_EQ(status.health_rollup.value_or(""), expected.rollup);
+    EXPECT_EQ(status.state.value_or(""), expected.state);
 
-    const Json& power = *documents.getChassiPower;
-    const Json& thermal = *documents.getChassiThermal;
-    EXPECT_EQ(power["Voltages"].size(), expected.voltages);
-    EXPECT_EQ(thermal["Fans"].size(), expected.fans);
-    EXPECT_EQ(thermal["Temperatures"].size(), expected.temperatures);
-    EXPECT_EQ(percent_fans(thermal), expected.fans_in_percent);
-    expect_unique_names(power["Voltages"], "voltages");
-    expect_unique_names(thermal["Fans"], "fans");
-    expect_unique_names(thermal["Temperatures"], "temperatures");
+    EXPECT_EQ(reading.voltages.size(), expected.voltages);
+    EXPECT_EQ(reading.fans.size(), expected.fans);
+    EXPECT_EQ(reading.temperatures.size(), expected.temperatures);
+    EXPECT_EQ(percent_fans(reading), expected.fans_in_percent);
+    expect_unique_names(reading.voltages, "voltages");
+    expect_unique_names(reading.fans, "fans");
+    expect_unique_names(reading.temperatures, "temperatures");
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, EachCapture, testing::ValuesIn(kit::kCaptureFacts),
                          [](const auto& info) { return kit::test_name_of(info.param); });
 
-TEST(ServiceRules, CurrentBmcwebGivesTheOldDocumentsMachineWithFansBySensorAndNoStorageHealth) {
+TEST(ServiceRules, CurrentBmcwebGivesTheOldMachineWithFansBySensorAndNoStorageHealth) {
     for (const std::string index : {"index.json", "index_query_enabled.json"}) {
         SCOPED_TRACE(index);
         const auto scenario = current_tree(index);
         std::vector<std::string> asked;
-        const auto documents = documents_of(scenario, &asked);
-        EXPECT_EQ(documents.getChassiTotalPower->at("Reading"), 482.5);
-        EXPECT_EQ(documents.getChassiTotalPower->at("Thresholds"),
-                  held_at(scenario, "/redfish/v1/Chassis/chassis/Sensors/power_total_power", "Thresholds"));
-        EXPECT_EQ(documents.getChassiPeakPower->at("Reading"), 731.0);
-        EXPECT_EQ((*documents.getStorage)["Status"], Json({{"State", "Enabled"}}));
-        const Json& fans = (*documents.getChassiThermal)["Fans"];
-        ASSERT_EQ(fans.size(), 8u) << fans;
-        for (int i = 0; i < 4; ++i) {
-            EXPECT_EQ(fans[i]["Name"], "Fan " + std::to_string(i + 1));
-            EXPECT_FALSE(fans[i].contains("ReadingUnits"));
-            EXPECT_EQ(fans[4 + i]["Name"], "Pwm " + std::to_string(i + 1));
-            EXPECT_EQ(fans[4 + i]["ReadingUnits"], "Percent");
+        const auto reading = reading_of(scenario, &asked);
+        EXPECT_EQ(held(reading.total_power.reading), 482.5);
+        const Json limits = held_at(scenario, "/redfish/v1/Chassis/chassis/Sensors/power_total_power", "Thresholds");
+        EXPECT_EQ(held(reading.total_power.lower_critical), limits["LowerCritical"]["Reading"]);
+        EXPECT_EQ(held(reading.total_power.upper_critical), limits["UpperCritical"]["Reading"]);
+        EXPECT_EQ(held(reading.peak_power.reading), 731.0);
+        const auto& storage = reading.storage.status;
+        EXPECT_EQ(std::make_tuple(storage.health, storage.health_rollup, storage.state),
+                  std::make_tuple(std::optional<std::string>(), std::optional<std::string>(),
+                                  std::optional<std::string>("Enabled")));
+        const auto& fans = reading.fans;
+        ASSERT_EQ(fans.size(), 8u);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(fans[i].name, "Fan " + std::to_string(i + 1));
+            EXPECT_EQ(fans[i].unit, Unit::Rpm);
+            EXPECT_EQ(fans[4 + i].name, "Pwm " + std::to_string(i + 1));
+            EXPECT_EQ(fans[4 + i].unit, Unit::Percent);
         }
-        EXPECT_EQ(fans[0]["Reading"], 5160);
-        EXPECT_TRUE(fans[0]["Reading"].is_number_integer());
+        EXPECT_EQ(held(fans[0].reading), 5160);
+        EXPECT_TRUE(held(fans[0].reading).is_number_integer());
         // The five old paths are asked first and answer 404; after the first
         // the walk starts from the service root.
         ASSERT_FALSE(asked.empty());
@@ -119,9 +120,9 @@ TEST(ServiceRules, CurrentBmcwebGivesTheOldDocumentsMachineWithFansBySensorAndNo
 }
 
 TEST(ServiceRules, RepeatedNamesTakeTheirIdAndNamesThatOccurOnceStayAsTheyAre) {
-    const auto documents = documents_of(kit::capture_scenario("hpe-ilo5-dl385-gen10plus-v2"));
+    const auto reading = reading_of(kit::capture_scenario("hpe-ilo5-dl385-gen10plus-v2"));
     std::set<std::string> names;
-    for (const auto& row : (*documents.getChassiThermal)["Temperatures"]) names.insert(row["Name"]);
+    for (const auto& row : reading.temperatures) names.insert(row.name);
     for (const auto* name :
          {"32-PCI 2-Add-in card (45)", "32-PCI 2-Add-in card (47)", "32-PCI 2-Add-in card (48)",
           "38-PCI 5-I/O module (50)", "38-PCI 5-I/O module (51)", "38-PCI 5-I/O module (52)", "01-Inlet Ambient"})
@@ -136,13 +137,12 @@ TEST(ServiceRules, AFanResourceAndTheSensorItNamesGiveOneRow) {
     auto chassis = Json::parse(scenario.tree.at("/redfish/v1/Chassis/1U").body);
     chassis.erase("Thermal");
     scenario.tree["/redfish/v1/Chassis/1U"].body = chassis.dump();
-    const auto documents = documents_of(scenario);
-    const Json& fans = (*documents.getChassiThermal)["Fans"];
+    const auto reading = reading_of(scenario);
     std::vector<std::string> names;
-    for (const auto& fan : fans) names.push_back(fan["Name"]);
+    for (const auto& fan : reading.fans) names.push_back(fan.name);
     EXPECT_EQ(names, (std::vector<std::string>{"Fan Bay 1", "Fan Bay 2", "Fan for CPU 1", "Fan for CPU 2"}));
-    EXPECT_EQ(fans[0]["Reading"], 2200);  // SpeedRPM, not the 45 % of its sensor
-    EXPECT_EQ(percent_fans((*documents.getChassiThermal)), 0u);
+    EXPECT_EQ(held(reading.fans[0].reading), 2200);  // SpeedRPM, not the 45 % of its sensor
+    EXPECT_EQ(percent_fans(reading), 0u);
 }
 
 // GB200's first system links only a part (BMC_0, a Component); the main
@@ -151,36 +151,34 @@ TEST(ServiceRules, AFanResourceAndTheSensorItNamesGiveOneRow) {
 // comes from the first chassis in collection order that publishes one.
 TEST(ServiceRules, TheMainChassisIsNoPartAndTheTotalComesFromTheFirstChassisThatPublishesOne) {
     auto scenario = kit::capture_scenario("nvidia-gb200-openbmc");
-    const auto as_found = documents_of(scenario);
-    EXPECT_EQ(as_found.getChassiTotalPower->at("Name"), "Chassis 0 TotalHSC Power 0");
-    EXPECT_EQ(as_found.getChassiTotalPower->at("Reading"),
+    const auto as_found = reading_of(scenario);
+    EXPECT_EQ(as_found.total_power.name, "Chassis 0 TotalHSC Power 0");
+    EXPECT_EQ(held(as_found.total_power.reading),
               held_at(scenario, "/redfish/v1/Chassis/Chassis_0/EnvironmentMetrics", "PowerWatts.Reading"));
 
     auto chassis = Json::parse(scenario.tree.at("/redfish/v1/Chassis/Chassis_0").body);
     chassis["ChassisType"] = "Component";
     scenario.tree["/redfish/v1/Chassis/Chassis_0"].body = chassis.dump();
-    const auto all_parts = documents_of(scenario);
-    EXPECT_EQ(all_parts.getChassiTotalPower->at("Reading"), as_found.getChassiTotalPower->at("Reading"));
+    const auto all_parts = reading_of(scenario);
+    EXPECT_EQ(held(all_parts.total_power.reading), held(as_found.total_power.reading));
 
     scenario.tree.erase("/redfish/v1/Chassis/Chassis_0/EnvironmentMetrics");
-    const auto none = documents_of(scenario);
-    EXPECT_FALSE(none.getChassiTotalPower->contains("Reading"));
-    EXPECT_EQ(*none.getChassiPeakPower, Json::object());
+    const auto none = reading_of(scenario);
+    EXPECT_FALSE(none.total_power.reading);
+    EXPECT_FALSE(none.peak_power.reading || none.peak_power.name || none.peak_power.status.health);
 }
 
 // Nothing published: a service whose every document but the root is
-// missing gives the five documents, empty.
-TEST(ServiceRules, AServiceThatPublishesNothingGivesEmptyDocuments) {
+// missing gives nothing at all.
+TEST(ServiceRules, AServiceThatPublishesNothingGivesNothing) {
     auto scenario = kit::capture_scenario("dmtf-public-rackmount1");
     const auto root = scenario.tree.at("/redfish/v1");
     scenario.tree = {{"/redfish/v1", root}};
-    const auto documents = documents_of(scenario);
-    EXPECT_EQ(*documents.getStorage, Json({{"Status", Json::object()}}));
-    EXPECT_EQ((*documents.getChassiPower)["Voltages"], Json::array());
-    EXPECT_EQ((*documents.getChassiThermal)["Fans"], Json::array());
-    EXPECT_EQ((*documents.getChassiThermal)["Temperatures"], Json::array());
-    EXPECT_EQ(*documents.getChassiTotalPower, Json::object());
-    EXPECT_EQ(*documents.getChassiPeakPower, Json::object());
+    const auto reading = reading_of(scenario);
+    for (const auto* part : {&reading.storage, &reading.power_control, &reading.total_power, &reading.peak_power})
+        for (int member = 0; member <= static_cast<int>(redfish::Member::State); ++member)
+            EXPECT_FALSE(redfish::published(*part, static_cast<redfish::Member>(member))) << member;
+    EXPECT_TRUE(reading.voltages.empty() && reading.fans.empty() && reading.temperatures.empty());
 }
 
 TEST(ServiceRules, OnlyRedfishPathsOnTheBmcAreFollowed) {
