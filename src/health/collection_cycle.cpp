@@ -47,8 +47,8 @@ void log_out_within_grace(redfish::Bmc& bmc, const redfish::RedfishSession& sess
     try {
         redfish::delete_session(bmc, *session.token, session.session_uri);
     } catch (const support::Interrupted&) {
-        support::print_line("Falha ao encerrar sessão: no answer within the " +
-                            std::to_string(support::LOGOUT_GRACE) + "-second grace past the run's time limit");
+        support::print_line("Falha ao encerrar sessão: no answer within the " + std::to_string(support::LOGOUT_GRACE) +
+                            "-second grace past the run's time limit");
     }
     bmc.client.guard = run_guard;
 }
@@ -66,8 +66,7 @@ void log_out_after_failure(redfish::Bmc& bmc, const redfish::RedfishSession& ses
     }
 }
 
-redfish::Documents read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& session,
-                                  const Mode& mode) {
+redfish::Documents read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& session, const Mode& mode) {
     try {
         return mode.read(bmc, *session.token);
     } catch (const support::Interrupted&) {

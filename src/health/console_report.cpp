@@ -82,8 +82,6 @@ std::string debug_report_text(const HealthSnapshot& snapshot) {
     return out;
 }
 
-void print_debug_report(const HealthSnapshot& snapshot) {
-    support::print_text(debug_report_text(snapshot));
-}
+void print_debug_report(const HealthSnapshot& snapshot) { support::print_text(debug_report_text(snapshot)); }
 
 }  // namespace health

@@ -174,8 +174,8 @@ Client client(support::RunGuard& guard) {
     return made;
 }
 
-Response request(Client& client, std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
-                 const std::optional<std::string>& body) {
+Response request(Client& client, std::string_view method, const std::string& url,
+                 const std::vector<std::string>& header_lines, const std::optional<std::string>& body) {
     std::vector<Transfer> transfers(1);
     transfers[0].method = std::string(method);
     transfers[0].url = url;
@@ -185,7 +185,8 @@ Response request(Client& client, std::string_view method, const std::string& url
     return outcome(client, transfers[0]);
 }
 
-std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls, const std::vector<std::string>& header_lines) {
+std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls,
+                              const std::vector<std::string>& header_lines) {
     std::vector<Transfer> transfers(urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i) {
         transfers[i].method = "GET";

@@ -52,13 +52,14 @@ inline constexpr int kMaxInFlight = 4;
 // Transport failures raise support::Failure of kind "TransportError", naming
 // the method, the URL and libcurl's reason; running out of time raises
 // support::Interrupted.
-Response request(Client& client, std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
-                 const std::optional<std::string>& body = std::nullopt);
+Response request(Client& client, std::string_view method, const std::string& url,
+                 const std::vector<std::string>& header_lines, const std::optional<std::string>& body = std::nullopt);
 
 // GETs of every URL at once, at most kMaxInFlight on the wire; the answers in
 // the order of urls. The first failure, in that order, is raised as
 // request() raises it.
-std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls, const std::vector<std::string>& header_lines);
+std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls,
+                              const std::vector<std::string>& header_lines);
 
 // The value of the first response header called name, whatever its letter case.
 std::optional<std::string> header(const Response& response, std::string_view name);

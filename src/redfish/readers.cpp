@@ -55,8 +55,7 @@ Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token
     return fetched(https::request(bmc.client, "GET", url, {"X-Auth-Token: " + token}), url);
 }
 
-std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
-                                     const std::string& token) {
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token) {
     std::vector<std::string> urls;
     urls.reserve(paths.size());
     for (const auto& path : paths) urls.push_back(bmc_url(bmc.access, path));
@@ -72,8 +71,7 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path) {
     return fetched(https::request(bmc.client, "GET", url, {}), url);
 }
 
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
-                                           const std::string& token) {
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token) {
     auto fetched = fetch_document(bmc, reader.path, token);
     if (!fetched.document) support::print_line(reader.failure_line);
     return std::move(fetched.document);

@@ -51,8 +51,7 @@ struct Fetched {
 Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token);
 
 // The same for several paths at once (https::get_all), in their order.
-std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
-                                     const std::string& token);
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token);
 
 // The same GET without a token, for what a Redfish service shows anyone (its
 // service root).
@@ -61,8 +60,7 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path);
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
-                                           const std::string& token);
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token);
 
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token);
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token);

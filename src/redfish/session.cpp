@@ -25,8 +25,8 @@ struct LoginAnswer {
 };
 
 LoginAnswer post_session(Bmc& bmc, std::string_view sessions_path) {
-    const auto response =
-        https::request(bmc.client, "POST", bmc_url(bmc.access, sessions_path), {"Content-Type: application/json"}, login_body(bmc.access));
+    const auto response = https::request(bmc.client, "POST", bmc_url(bmc.access, sessions_path),
+                                         {"Content-Type: application/json"}, login_body(bmc.access));
     if (response.status != 201) return {response.status, {}};
     return {response.status, {https::header(response, "X-Auth-Token"), https::header(response, "Location")}};
 }
@@ -49,9 +49,7 @@ std::optional<std::string> linked_sessions(Bmc& bmc) {
 
 }  // namespace
 
-RedfishSession post_authToken(Bmc& bmc) {
-    return refused_unless_created(post_session(bmc, kSessionsPath));
-}
+RedfishSession post_authToken(Bmc& bmc) { return refused_unless_created(post_session(bmc, kSessionsPath)); }
 
 RedfishSession post_authToken_linked(Bmc& bmc) {
     auto answer = post_session(bmc, kSessionsPath);
