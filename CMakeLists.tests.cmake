@@ -51,6 +51,7 @@ endfunction()
 
 bmc_probe_tests(support_tests support)
 bmc_probe_tests(redfish_tests redfish)
+bmc_probe_tests(zabbix_tests zabbix)
 bmc_probe_tests(health_tests health)
 bmc_probe_tests(run_tests run)
 

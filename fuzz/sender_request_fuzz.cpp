@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "support/zabbix_batch.h"
-#include "support/zabbix_frame.h"
+#include "zabbix/batch.h"
+#include "zabbix/frame.h"
 
 namespace {
 
 using support::Json;
-using support::Refusal;
+using zabbix::Refusal;
 
 struct Sent {
     Refusal refusal;
@@ -59,11 +59,11 @@ std::vector<Sent> records(const std::string& input) {
     return sent;
 }
 
-void check_request(const support::GatheredRequest& request, const std::vector<Sent>& of_kind, std::size_t& next) {
-    check(!request.keys.empty() && request.keys.size() <= support::kMaxRequestValues, "values per request");
-    check(request.keys.size() == 1 || request.items.size() <= support::kMaxRequestBytes, "bytes per request");
-    const std::string frame = support::sender_frame(request.items, {1700000001, 0});
-    const std::string payload = frame.substr(support::kFrameHeaderSize);
+void check_request(const zabbix::GatheredRequest& request, const std::vector<Sent>& of_kind, std::size_t& next) {
+    check(!request.keys.empty() && request.keys.size() <= zabbix::kMaxRequestValues, "values per request");
+    check(request.keys.size() == 1 || request.items.size() <= zabbix::kMaxRequestBytes, "bytes per request");
+    const std::string frame = zabbix::sender_frame(request.items, {1700000001, 0});
+    const std::string payload = frame.substr(zabbix::kFrameHeaderSize);
     std::uint32_t announced = 0;
     for (int i = 3; i >= 0; --i) announced = (announced << 8) | static_cast<unsigned char>(frame[5 + i]);
     check(frame.compare(0, 5, "ZBXD\x01") == 0 && announced == payload.size(), "frame header");
@@ -81,17 +81,17 @@ void check_request(const support::GatheredRequest& request, const std::vector<Se
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    support::Gathered gathered;
+    zabbix::Gathered gathered;
     std::vector<Sent> kept;
     std::vector<std::pair<std::int64_t, std::int64_t>> moments;
     for (const auto& record : records(std::string(reinterpret_cast<const char*>(data), size))) {
-        const support::Timestamp at = support::next_moment(gathered, {1700000000, 999'999'990});
+        const zabbix::Timestamp at = zabbix::next_moment(gathered, {1700000000, 999'999'990});
         check(moments.empty() || std::pair(at.sec, at.ns) > moments.back(), "moments in call order");
         moments.emplace_back(at.sec, at.ns);
-        const auto item = support::sender_item("fuzz-host", record.key, Json(record.value), at);
+        const auto item = zabbix::sender_item("fuzz-host", record.key, Json(record.value), at);
         check(item.has_value() == (utf8(record.key) && utf8(record.value)), "only text that is not UTF-8 is refused");
         if (!item) continue;
-        support::gather(gathered, record.refusal, record.key, *item);
+        zabbix::gather(gathered, record.refusal, record.key, *item);
         kept.push_back(record);
     }
     for (const Refusal refusal : {Refusal::Counts, Refusal::Expected}) {

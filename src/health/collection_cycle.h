@@ -8,7 +8,7 @@
 #include "redfish/access.h"
 #include "support/run_guard.h"
 #include "support/run_outcome.h"
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 namespace health {
 
@@ -17,7 +17,7 @@ namespace health {
 struct CycleRequest {
     redfish::BmcAccess bmc;
     std::string zabbix_host;
-    support::ZabbixServer zabbix_server;
+    zabbix::ZabbixServer zabbix_server;
 };
 
 // The main mode: the five resources at their fixed paths.

@@ -7,7 +7,7 @@
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_text.h"
-#include "support/zabbix_link.h"
+#include "zabbix/link.h"
 
 namespace health {
 namespace {
@@ -18,7 +18,7 @@ constexpr std::size_t named_refusals = 5;
 constexpr std::size_t named_candidates = 30;
 
 struct Delivery {
-    support::ZabbixLink link;
+    zabbix::ZabbixLink link;
     const std::string& host;
 };
 
@@ -26,12 +26,12 @@ struct Delivery {
 // them from a fresh discovery, so their refusals do not count.
 void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const DiscoveryList& list) {
     const auto& rows = snapshot[list.list];
-    support::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(list, rows));
+    zabbix::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(list, rows));
     for (const auto& row : rows) {
         for (const auto& entry : row_entries(list, row.in_percent)) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
-            support::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), row.name),
-                                 row.*(entry.value), support::Refusal::Expected);
+            zabbix::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), row.name),
+                                row.*(entry.value), zabbix::Refusal::Expected);
         }
     }
 }
@@ -39,7 +39,7 @@ void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const Discove
 void send_fixed_items(Delivery& delivery, const HealthSnapshot& snapshot, Group group) {
     for (const auto* item : fixed_items(group))
         if (!item->key.empty())
-            support::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot[item->item]);
+            zabbix::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot[item->item]);
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',
@@ -64,13 +64,13 @@ std::string key_list(const std::vector<std::string>& keys, std::size_t named) {
 }
 
 // Fails when Zabbix refused values whose refusal counts.
-void check_refusals(const std::vector<support::RequestAnswer>& answers, const std::string& host) {
+void check_refusals(const std::vector<zabbix::RequestAnswer>& answers, const std::string& host) {
     std::uint64_t refused = 0;
     std::vector<std::string> keys;
     std::string first_info;
     bool whole = true;
     for (const auto& answer : answers) {
-        if (answer.refusal != support::Refusal::Counts || answer.result.failed == 0) continue;
+        if (answer.refusal != zabbix::Refusal::Counts || answer.result.failed == 0) continue;
         refused += std::min<std::uint64_t>(answer.result.failed, answer.keys.size());
         whole = whole && answer.result.failed >= answer.keys.size();
         keys.insert(keys.end(), answer.keys.begin(), answer.keys.end());
@@ -105,9 +105,9 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
     return prefix + key_parameter(name.get<std::string>()) + "]";
 }
 
-void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
+void deliver_to_zabbix(const HealthSnapshot& snapshot, const zabbix::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host, support::RunGuard& guard) {
-    Delivery delivery{support::ZabbixLink{zabbix_server, &guard}, zabbix_host};
+    Delivery delivery{zabbix::ZabbixLink{zabbix_server, &guard}, zabbix_host};
     try {
         for (const auto& group : kGroups) {
             if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
@@ -116,10 +116,10 @@ void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServ
     } catch (...) {
         // What was gathered before the failure goes out first, as it would have
         // value by value; then the run fails for what stopped the delivery.
-        (void)support::send_gathered(delivery.link);
+        (void)zabbix::send_gathered(delivery.link);
         throw;
     }
-    check_refusals(support::send_gathered(delivery.link), zabbix_host);
+    check_refusals(zabbix::send_gathered(delivery.link), zabbix_host);
     support::print_line("OK");
 }
 

@@ -6,7 +6,7 @@
 #include "health/lists.h"
 #include "health/snapshot.h"
 #include "support/run_guard.h"
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 namespace health {
 
@@ -19,7 +19,7 @@ std::string row_key(const std::string& prefix, const support::Json& name);
 
 // Sends everything and prints "OK"; raises support::Failure when Zabbix
 // refused a fixed item or a discovery document, or could not be reached.
-void deliver_to_zabbix(const HealthSnapshot& snapshot, const support::ZabbixServer& zabbix_server,
+void deliver_to_zabbix(const HealthSnapshot& snapshot, const zabbix::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host, support::RunGuard& guard);
 
 }  // namespace health

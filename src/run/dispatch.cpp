@@ -5,13 +5,15 @@
 
 #include "run/version_banner.h"
 #include "support/launch.h"
+#include "zabbix/server.h"
 
 namespace run {
 namespace {
 
 support::RunOutcome dispatch(RunSettings& settings, const std::string& program_name, support::RunGuard& guard) {
     if (settings.mode == "version") return get_version(program_name);
-    settings.zabbix_server = support::obtain_zabbix_server(required_zabbix_host(settings));
+    (void)required_zabbix_host(settings);  // fails when the command line has none
+    settings.zabbix_server = zabbix::obtain_zabbix_server();
     for (const auto& mode : kCollectionModes)
         if (settings.mode == mode.word) {
             const health::CycleRequest request{

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 namespace run {
 
@@ -13,8 +13,8 @@ struct RunSettings {
     std::string url_base;
     std::string user;
     std::string pwd;
-    std::optional<std::string> zabbix_host;              // unset in the one-argument form
-    std::optional<support::ZabbixServer> zabbix_server;  // obtained for zabbix_host
+    std::optional<std::string> zabbix_host;             // unset in the one-argument form
+    std::optional<zabbix::ZabbixServer> zabbix_server;  // where zabbix_host's values go
 };
 
 // The settings of argv, or nothing when the argument count is neither 1 nor 6.

@@ -3,15 +3,15 @@
 #include <cstdint>
 
 #include "support/real_text.h"
+#include "support/text.h"
 #include "support/utf8.h"
 
 namespace support {
 namespace {
 
 void append_u_escape(std::string& out, std::uint32_t unit) {
-    static const char hex[] = "0123456789abcdef";
     out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += hex[(unit >> shift) & 0xF];
+    append_hex(out, unit, 4);
 }
 
 void append_code_point(std::string& out, std::uint32_t cp) {

@@ -1,12 +1,12 @@
 #include "support/shown_text.h"
 
+#include "support/text.h"
 #include "support/utf8.h"
 
 namespace support {
 namespace {
 
 void append_escaped(std::string& out, std::uint32_t code_point) {
-    static constexpr char kHex[] = "0123456789abcdef";
     switch (code_point) {
         case '\n': out += "\\n"; return;
         case '\r': out += "\\r"; return;
@@ -15,8 +15,7 @@ void append_escaped(std::string& out, std::uint32_t code_point) {
         default: break;
     }
     out += "\\x";
-    out += kHex[(code_point >> 4) & 0xF];
-    out += kHex[code_point & 0xF];
+    append_hex(out, code_point, 2);
 }
 
 bool is_control(std::uint32_t code_point) {

@@ -10,7 +10,7 @@
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/run_guard.h"
-#include "support/zabbix_batch.h"
+#include "zabbix/batch.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct Delivered {
     std::string out;
 };
 
-Delivered deliver(const HealthSnapshot& snapshot, const support::ZabbixServer& server,
+Delivered deliver(const HealthSnapshot& snapshot, const zabbix::ZabbixServer& server,
                   const std::string& host = "bmc-01") {
     Delivered delivered;
     testing::internal::CaptureStdout();
@@ -289,7 +289,7 @@ TEST(ZabbixDelivery, AHugeDeliverySplitsIntoRequestsOfAtMost250Values) {
     EXPECT_EQ(requests[0].keys.size(), 23u);
     for (std::size_t i = 1; i < requests.size(); ++i) {
         EXPECT_EQ(requests[i].keys.size(), i + 1 < requests.size() ? 250u : 150u) << i;
-        EXPECT_LE(requests[i].frame.size(), kit::kFrameHeaderSize + support::kMaxRequestBytes + 100) << i;
+        EXPECT_LE(requests[i].frame.size(), kit::kFrameHeaderSize + zabbix::kMaxRequestBytes + 100) << i;
     }
     const auto keys = trapper.keys();
     ASSERT_EQ(keys.size(), 23u + 3u * 3300u);

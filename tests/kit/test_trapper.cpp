@@ -180,9 +180,9 @@ TestTrapper::~TestTrapper() {
     SSL_CTX_free(static_cast<SSL_CTX*>(tls_context));
 }
 
-support::ZabbixServer TestTrapper::server() const {
-    support::ZabbixServer server{{endpoint()}, std::nullopt};
-    if (options.psk) server.psk = support::ZabbixPsk{options.psk->identity, options.psk->key_hex};
+zabbix::ZabbixServer TestTrapper::server() const {
+    zabbix::ZabbixServer server{{endpoint()}, std::nullopt};
+    if (options.psk) server.psk = zabbix::ZabbixPsk{options.psk->identity, options.psk->key_hex};
     return server;
 }
 
@@ -195,6 +195,11 @@ void TestTrapper::start_listening() {
 void TestTrapper::answer_at(int request, TrapperAnswer answer) {
     const std::lock_guard guard(lock);
     scripted[request] = answer;
+}
+
+void TestTrapper::reply_at(int request, std::string payload) {
+    const std::lock_guard guard(lock);
+    scripted_payloads[request] = std::move(payload);
 }
 
 void TestTrapper::refuse_keys(std::function<bool(const std::string&)> predicate) {
@@ -262,9 +267,16 @@ void TestTrapper::handle(int client) {
                 keys = recorded_requests.back().keys;
                 recorded.insert(recorded.end(), values.begin(), values.end());
             }
+            std::optional<std::string> reply;
+            {
+                const std::lock_guard guard(lock);
+                if (const auto found = scripted_payloads.find(number); found != scripted_payloads.end())
+                    reply = found->second;
+            }
             std::size_t refused = 0;
             const TrapperAnswer answer = answer_for(number, keys, refused);
-            send_answer(peer, answer, keys.size(), refused);
+            if (reply) write_all(peer, frame(*reply));
+            else send_answer(peer, answer, keys.size(), refused);
         }
     }
     if (ssl) {

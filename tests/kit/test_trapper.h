@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/json.h"
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 namespace kit {
 
@@ -67,13 +67,15 @@ struct TestTrapper {
     TestTrapper& operator=(const TestTrapper&) = delete;
 
     int port() const { return bound_port; }
-    support::ZabbixEndpoint endpoint() const { return {"127.0.0.1", bound_port}; }
+    zabbix::ZabbixEndpoint endpoint() const { return {"127.0.0.1", bound_port}; }
     // This trapper as the only node, with the trapper's PSK when it has one.
-    support::ZabbixServer server() const;
+    zabbix::ZabbixServer server() const;
 
     void start_listening();
     // Requests are counted from 1 over the trapper's life.
     void answer_at(int request, TrapperAnswer answer);
+    // Answers that request with this payload, framed, whatever it holds.
+    void reply_at(int request, std::string payload);
     // Values under these keys are refused and counted as failed.
     void refuse_keys(std::function<bool(const std::string& key)> predicate);
 
@@ -98,6 +100,7 @@ private:
     std::atomic<int> accepted{0};
     mutable std::mutex lock;
     std::map<int, TrapperAnswer> scripted;
+    std::map<int, std::string> scripted_payloads;
     std::function<bool(const std::string&)> refused_key;
     std::vector<TrapperRequest> recorded_requests;
     std::vector<TrapperCall> recorded;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sstream>
 #include <thread>
 
 #include "hostile_support.h"
@@ -53,6 +54,36 @@ TEST(FaultyZabbix, BrokenReplyStopsTheDeliveryAtThatRequest) {
             EXPECT_EQ(requests.front().keys.front(), "storageHealth");
             EXPECT_EQ(run.out.find("OK\n"), std::string::npos) << run.out;
             hostile::expect_logged_out(*bmc);
+        }
+    }
+}
+
+// Zabbix's text goes into the error line escaped: a newline in it cannot add
+// an "OK" line, which the template's trigger would read as a good run.
+TEST(FaultyZabbix, TextOfTheReplyStaysOnTheErrorLine) {
+    struct Hostile {
+        std::string payload;
+        const char* kind;
+        const char* shown;  // how the error line shows Zabbix's text
+    };
+    const Hostile replies[] = {
+        {R"({"response":"success","info":"processed: 0; failed: 1\nOK"})", "ZabbixRefused",
+         "(Zabbix: \"processed: 0; failed: 1\\nOK\")"},
+        {R"({"response":"fail\u001b[32m\r\nOK","info":"processed: 0; failed: 1\nOK"})", "ZabbixError",
+         "answered \"fail\\x1b[32m\\r\\nOK\": processed: 0; failed: 1\\nOK"},
+        {"not json\nOK\n", "ZabbixError", "not a JSON object: not json\\nOK\\n"},
+    };
+    for (const auto& reply : replies) {
+        SCOPED_TRACE(reply.payload);
+        auto bmc = kit::start_bmc();
+        kit::TestTrapper trapper;
+        trapper.reply_at(1, reply.payload);
+        const auto run = hostile::run_probe(bmc->url_base(), "bmc01", trapper.port());
+        hostile::expect_error_line(run, reply.kind, reply.shown);
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;  // one line, ended
+        for (const std::string& output : {run.out, run.err}) {
+            std::istringstream lines(output);
+            for (std::string line; std::getline(lines, line);) EXPECT_NE(line, "OK") << output;
         }
     }
 }

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "support/zabbix_frame.h"
+#include "zabbix/frame.h"
 
-namespace support {
+namespace zabbix {
 
 // What a refusal of the value means for the run.
 enum class Refusal {
@@ -47,4 +47,4 @@ Timestamp clock_now();
 // moment and Zabbix's history keeps the order of the calls.
 Timestamp next_moment(Gathered& gathered, Timestamp now);
 
-}  // namespace support
+}  // namespace zabbix

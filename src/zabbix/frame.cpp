@@ -1,4 +1,4 @@
-#include "support/zabbix_frame.h"
+#include "zabbix/frame.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,10 +6,12 @@
 #include <system_error>
 
 #include "support/failure.h"
+#include "support/shown_text.h"
+#include "support/text.h"
 #include "support/utf8.h"
 #include "support/value_text.h"
 
-namespace support {
+namespace zabbix {
 namespace {
 
 constexpr unsigned char protocol_flag = 0x01;
@@ -29,12 +31,10 @@ std::string frame(const std::string& payload) {
 }
 
 std::string hex_text(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
     std::string text;
     for (const unsigned char byte : bytes) {
-        text += (text.empty() ? "" : " ");
-        text += digits[byte >> 4];
-        text += digits[byte & 0xF];
+        if (!text.empty()) text += ' ';
+        support::append_hex(text, byte, 2);
     }
     return text;
 }
@@ -43,10 +43,6 @@ std::uint32_t announced_size(const std::string& header) {
     std::uint32_t size = 0;
     for (int i = 3; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(header[5 + i]);
     return size;
-}
-
-std::string shown(const std::string& text) {
-    return text.size() <= shown_reply_size ? text : text.substr(0, shown_reply_size) + "...";
 }
 
 // "processed: 21; failed: 2; ..." counts the refused values of a request.
@@ -69,7 +65,6 @@ bool plain(char c) {
 // it runs three times per value and over every discovery document; false when
 // text is not valid UTF-8.
 bool append_quoted(std::string& out, std::string_view text) {
-    static const char digits[] = "0123456789abcdef";
     out += '"';
     const char* at = text.data();
     const char* const end = at + text.size();
@@ -82,7 +77,8 @@ bool append_quoted(std::string& out, std::string_view text) {
         if (byte >= 0x80) {
             std::size_t next = static_cast<std::size_t>(at - text.data());
             const std::size_t lead = next;
-            if (next_code_point(text, next) == kReplacementCharacter && next - lead == 1) return false;
+            if (support::next_code_point(text, next) == support::kReplacementCharacter && next - lead == 1)
+                return false;
             out.append(at, next - lead);
             at = text.data() + next;
             continue;
@@ -96,10 +92,7 @@ bool append_quoted(std::string& out, std::string_view text) {
             case '\t': out.append("\\t", 2); break;
             case '\b': out.append("\\b", 2); break;
             case '\f': out.append("\\f", 2); break;
-            default:
-                out.append("\\u00", 4);
-                out += digits[byte >> 4];
-                out += digits[byte & 0xF];
+            default: out.append("\\u00", 4); support::append_hex(out, byte, 2);
         }
     }
     out += '"';
@@ -114,48 +107,12 @@ void append_number(std::string& out, const char* name, std::int64_t number) {
     out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
-}  // namespace
+// Zabbix's text as a message shows it: on one line, so that nothing it holds
+// reads as a line of our own, such as the "OK" of a good run.
+std::string shown(const std::string& text) { return support::shown_text(text, shown_reply_size); }
 
-std::string where_text(const ZabbixWhere& where) {
-    const std::string server = "Zabbix server " + where.server + ", ";
-    if (where.values <= 1) return server + "key \"" + where.first_key + "\"";
-    return server + std::to_string(where.values) + " values from key \"" + where.first_key + "\" to \"" +
-           where.last_key + "\"";
-}
-
-std::string failure_reason(const std::string& message, const ZabbixWhere& where) {
-    const std::string prefix = where_text(where) + ": ";
-    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
-}
-
-void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
-    throw Failure(FailureKind::ZabbixError, where_text(where) + ": " + why);
-}
-
-std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key, const Json& value,
-                                       Timestamp at) {
-    // A text, a discovery document too, goes as it is, without a copy.
-    const std::string other = value.is_string() ? std::string() : value_text(value);
-    const std::string_view text = value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : other;
-    std::string item;
-    item.reserve(80 + zabbix_host.size() + key.size() + text.size() + text.size() / 4);
-    item += "{\"host\":";
-    if (!append_quoted(item, zabbix_host)) return std::nullopt;
-    item += ",\"key\":";
-    if (!append_quoted(item, key)) return std::nullopt;
-    item += ",\"value\":";
-    if (!append_quoted(item, text)) return std::nullopt;
-    append_number(item, ",\"clock\":", at.sec);
-    append_number(item, ",\"ns\":", at.ns);
-    item += '}';
-    return item;
-}
-
-std::string sender_frame(const std::string& items, Timestamp sent_at) {
-    return frame("{\"request\":\"sender data\",\"data\":[" + items + "],\"clock\":" + std::to_string(sent_at.sec) +
-                 ",\"ns\":" + std::to_string(sent_at.ns) + "}");
-}
-
+// The payload size a reply's header announces, after checking that the header
+// is a whole Zabbix frame header of a believable size.
 std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where) {
     if (header.empty()) zabbix_failure(where, "the server closed the connection without a reply");
     if (header.compare(0, 4, "ZBXD", 0, std::min<std::size_t>(4, header.size())) != 0 ||
@@ -177,8 +134,10 @@ void check_payload_size(const std::string& payload, std::uint32_t size, const Za
                                   std::to_string(size) + " bytes of the reply");
 }
 
+// The answer in a reply's payload: how many values were refused, or a failure
+// when the server answered anything but "success".
 SendResult read_answer(const std::string& payload, const ZabbixWhere& where) {
-    const Json reply = Json::parse(payload, nullptr, false);
+    const support::Json reply = support::Json::parse(payload, nullptr, false);
     if (reply.is_discarded() || !reply.is_object())
         zabbix_failure(where, "the reply is not a JSON object: " + shown(payload));
     const auto response = reply.find("response");
@@ -187,16 +146,57 @@ SendResult read_answer(const std::string& payload, const ZabbixWhere& where) {
     const auto info = reply.find("info");
     const std::string info_text = info != reply.end() && info->is_string() ? info->get<std::string>() : "";
     if (*response != "success")
-        zabbix_failure(where, "the server answered \"" + response->get<std::string>() + "\"" +
-                                  (info_text.empty() ? "" : ": " + info_text));
-    return SendResult{failed_count(info_text), info_text};
+        zabbix_failure(where, "the server answered \"" + shown(response->get<std::string>()) + "\"" +
+                                  (info_text.empty() ? "" : ": " + shown(info_text)));
+    return SendResult{failed_count(info_text), shown(info_text)};
+}
+}  // namespace
+
+std::string where_text(const ZabbixWhere& where) {
+    const std::string server = "Zabbix server " + where.server + ", ";
+    if (where.values <= 1) return server + "key \"" + shown(where.first_key) + "\"";
+    return server + std::to_string(where.values) + " values from key \"" + shown(where.first_key) + "\" to \"" +
+           shown(where.last_key) + "\"";
 }
 
-SendResult parse_sender_reply(const std::string& reply, const ZabbixWhere& where) {
-    const std::uint32_t size = reply_size(reply.substr(0, kFrameHeaderSize), where);
-    const std::string payload = reply.substr(kFrameHeaderSize, size);
+std::string failure_reason(const std::string& message, const ZabbixWhere& where) {
+    const std::string prefix = where_text(where) + ": ";
+    return message.rfind(prefix, 0) == 0 ? message.substr(prefix.size()) : message;
+}
+
+void zabbix_failure(const ZabbixWhere& where, const std::string& why) {
+    throw support::Failure(support::FailureKind::ZabbixError, where_text(where) + ": " + why);
+}
+
+std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key,
+                                       const support::Json& value, Timestamp at) {
+    // A text, a discovery document too, goes as it is, without a copy.
+    const std::string other = value.is_string() ? std::string() : support::value_text(value);
+    const std::string_view text = value.is_string() ? std::string_view(value.get_ref<const std::string&>()) : other;
+    std::string item;
+    item.reserve(80 + zabbix_host.size() + key.size() + text.size() + text.size() / 4);
+    item += "{\"host\":";
+    if (!append_quoted(item, zabbix_host)) return std::nullopt;
+    item += ",\"key\":";
+    if (!append_quoted(item, key)) return std::nullopt;
+    item += ",\"value\":";
+    if (!append_quoted(item, text)) return std::nullopt;
+    append_number(item, ",\"clock\":", at.sec);
+    append_number(item, ",\"ns\":", at.ns);
+    item += '}';
+    return item;
+}
+
+std::string sender_frame(const std::string& items, Timestamp sent_at) {
+    return frame("{\"request\":\"sender data\",\"data\":[" + items + "],\"clock\":" + std::to_string(sent_at.sec) +
+                 ",\"ns\":" + std::to_string(sent_at.ns) + "}");
+}
+
+SendResult read_reply(const ReceiveUpTo& receive_up_to, const ZabbixWhere& where) {
+    const std::uint32_t size = reply_size(receive_up_to(kFrameHeaderSize), where);
+    const std::string payload = receive_up_to(size);
     check_payload_size(payload, size, where);
     return read_answer(payload, where);
 }
 
-}  // namespace support
+}  // namespace zabbix

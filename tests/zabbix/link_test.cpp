@@ -1,4 +1,4 @@
-#include "support/zabbix_link.h"
+#include "zabbix/link.h"
 
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
@@ -57,19 +57,19 @@ kit::RunOptions sender_options(const std::string& program) {
 }
 
 // Gathers one value and sends it in a request of its own.
-support::SendResult send_now(support::ZabbixLink& link, const std::string& host, const std::string& key,
+zabbix::SendResult send_now(zabbix::ZabbixLink& link, const std::string& host, const std::string& key,
                              const Json& value) {
-    support::send_zabbix(link, host, key, value);
-    const auto answers = support::send_gathered(link);
+    zabbix::send_zabbix(link, host, key, value);
+    const auto answers = zabbix::send_gathered(link);
     EXPECT_EQ(answers.size(), 1u);
     return answers.at(0).result;
 }
 
 // One value over a link of its own, as the first value of a run goes.
-support::SendResult send_once(const support::ZabbixServer& server, const std::string& host, const std::string& key,
+zabbix::SendResult send_once(const zabbix::ZabbixServer& server, const std::string& host, const std::string& key,
                               const Json& value, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     auto guard = support::run_guard(limit);
-    support::ZabbixLink link{server, &guard};
+    zabbix::ZabbixLink link{server, &guard};
     return send_now(link, host, key, value);
 }
 
@@ -129,10 +129,10 @@ TEST(ZabbixLink, SendsEveryKindAsTheTextAPersonReadsInDebug) {
     };
     TestTrapper trapper;
     auto link_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink link{trapper.server(), &link_guard};
-    for (const auto& [value, text] : cases) support::send_zabbix(link, "host °", "key[°]", value);
+    zabbix::ZabbixLink link{trapper.server(), &link_guard};
+    for (const auto& [value, text] : cases) zabbix::send_zabbix(link, "host °", "key[°]", value);
     EXPECT_TRUE(trapper.calls().empty());  // gathered, not sent yet
-    ASSERT_EQ(support::send_gathered(link).size(), 1u);
+    ASSERT_EQ(zabbix::send_gathered(link).size(), 1u);
     const auto calls = trapper.calls();
     ASSERT_EQ(calls.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -150,19 +150,19 @@ TEST(ZabbixLink, GathersEachKindInCallOrderAndSendsInOrderOfTheFirstValue) {
     TestTrapper trapper;
     trapper.refuse_keys([](const std::string& key) { return key == "row[b]" || key == "fixed2"; });
     auto link_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink link{trapper.server(), &link_guard};
-    const std::vector<std::pair<std::string, support::Refusal>> sent = {
-        {"fixed1", support::Refusal::Counts}, {"doc", support::Refusal::Counts},
-        {"row[a]", support::Refusal::Expected}, {"row[b]", support::Refusal::Expected},
-        {"fixed2", support::Refusal::Counts},
+    zabbix::ZabbixLink link{trapper.server(), &link_guard};
+    const std::vector<std::pair<std::string, zabbix::Refusal>> sent = {
+        {"fixed1", zabbix::Refusal::Counts}, {"doc", zabbix::Refusal::Counts},
+        {"row[a]", zabbix::Refusal::Expected}, {"row[b]", zabbix::Refusal::Expected},
+        {"fixed2", zabbix::Refusal::Counts},
     };
-    for (const auto& [key, refusal] : sent) support::send_zabbix(link, "h", key, 1, refusal);
-    const auto answers = support::send_gathered(link);
+    for (const auto& [key, refusal] : sent) zabbix::send_zabbix(link, "h", key, 1, refusal);
+    const auto answers = zabbix::send_gathered(link);
     ASSERT_EQ(answers.size(), 2u);
-    EXPECT_EQ(answers[0].refusal, support::Refusal::Counts);
+    EXPECT_EQ(answers[0].refusal, zabbix::Refusal::Counts);
     EXPECT_EQ(answers[0].keys, (std::vector<std::string>{"fixed1", "doc", "fixed2"}));
     EXPECT_EQ(answers[0].result.failed, 1u);
-    EXPECT_EQ(answers[1].refusal, support::Refusal::Expected);
+    EXPECT_EQ(answers[1].refusal, zabbix::Refusal::Expected);
     EXPECT_EQ(answers[1].keys, (std::vector<std::string>{"row[a]", "row[b]"}));
     EXPECT_EQ(answers[1].result.failed, 1u);
     const auto requests = trapper.requests();
@@ -172,19 +172,19 @@ TEST(ZabbixLink, GathersEachKindInCallOrderAndSendsInOrderOfTheFirstValue) {
     const auto calls = trapper.calls();
     for (std::size_t i = 1; i < calls.size(); ++i)
         EXPECT_LT(std::pair(*calls[i - 1].clock, calls[i - 1].ns), std::pair(*calls[i].clock, calls[i].ns));
-    EXPECT_TRUE(support::send_gathered(link).empty());  // nothing is sent twice
+    EXPECT_TRUE(zabbix::send_gathered(link).empty());  // nothing is sent twice
     EXPECT_EQ(trapper.connections(), 2);
 }
 
 TEST(ZabbixLink, AThousandValuesGoInRequestsOfAtMost250) {
     TestTrapper trapper;
     auto link_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink link{trapper.server(), &link_guard};
-    support::send_zabbix(link, "h", "discovery", R"({"data": []})");
+    zabbix::ZabbixLink link{trapper.server(), &link_guard};
+    zabbix::send_zabbix(link, "h", "discovery", R"({"data": []})");
     for (int i = 0; i < 1000; ++i)
-        support::send_zabbix(link, "h", "row[" + std::to_string(i) + "]", i, support::Refusal::Expected);
-    support::send_zabbix(link, "h", "last", 0);
-    const auto answers = support::send_gathered(link);
+        zabbix::send_zabbix(link, "h", "row[" + std::to_string(i) + "]", i, zabbix::Refusal::Expected);
+    zabbix::send_zabbix(link, "h", "last", 0);
+    const auto answers = zabbix::send_gathered(link);
     std::vector<std::size_t> sizes;
     for (const auto& request : trapper.requests()) sizes.push_back(request.keys.size());
     EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 250, 250, 250, 250}));
@@ -228,7 +228,7 @@ TEST(ZabbixLink, EveryBrokenReplyIsAFailureNamingServerAndKey) {
         TestTrapper trapper;
         trapper.answer_at(2, answer);
         auto link_guard = support::run_guard(std::chrono::seconds(60));
-        support::ZabbixLink link{trapper.server(), &link_guard};
+        zabbix::ZabbixLink link{trapper.server(), &link_guard};
         {
             EXPECT_EQ(send_now(link, "h", "storageHealth", 1).failed, 0u);
             const auto failure = failure_of([&] { send_now(link, "h", "storageState", 0); });
@@ -264,7 +264,7 @@ TEST(ZabbixLink, AServerNameIsResolvedOnceAndItsAddressesServeEveryValue) {
     TestTrapper trapper;
     // "localhost" may give ::1 before 127.0.0.1, where only the trapper listens.
     auto link_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink link{{{{"localhost", trapper.port()}}, std::nullopt}, &link_guard};
+    zabbix::ZabbixLink link{{{{"localhost", trapper.port()}}, std::nullopt}, &link_guard};
     for (int value = 0; value < 3; ++value) EXPECT_EQ(send_now(link, "h", "storageHealth", value).failed, 0u);
     EXPECT_EQ(link.resolved.size(), 1u);
     const auto calls = trapper.calls();
@@ -276,14 +276,14 @@ TEST(ZabbixLink, ClusterNodesAreTriedInOrderAndTheAnsweringOneIsKept) {
     TestTrapper standby(not_listening());
     TestTrapper active;
     auto cluster_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink cluster{{{standby.endpoint(), active.endpoint()}, std::nullopt}, &cluster_guard};
+    zabbix::ZabbixLink cluster{{{standby.endpoint(), active.endpoint()}, std::nullopt}, &cluster_guard};
     EXPECT_EQ(send_now(cluster, "h", "storageHealth", 1).failed, 0u);
     standby.start_listening();
     EXPECT_EQ(send_now(cluster, "h", "storageState", 1).failed, 0u);
     EXPECT_EQ(active.keys(), (std::vector<std::string>{"storageHealth", "storageState"}));
     EXPECT_EQ(standby.connections(), 0);
 
-    const support::ZabbixServer standby_alone{{standby.endpoint()}, std::nullopt};
+    const zabbix::ZabbixServer standby_alone{{standby.endpoint()}, std::nullopt};
     EXPECT_EQ(send_once(standby_alone, "h", "peakPower", 1).failed, 0u);
     EXPECT_EQ(standby.keys(), std::vector<std::string>{"peakPower"});
 }
@@ -291,7 +291,7 @@ TEST(ZabbixLink, ClusterNodesAreTriedInOrderAndTheAnsweringOneIsKept) {
 TEST(ZabbixLink, ClusterWithNoNodeListeningNamesEveryNode) {
     TestTrapper first(not_listening());
     TestTrapper second(not_listening());
-    const support::ZabbixServer cluster{{first.endpoint(), second.endpoint()}, std::nullopt};
+    const zabbix::ZabbixServer cluster{{first.endpoint(), second.endpoint()}, std::nullopt};
     const std::string message = failure_of([&] { send_once(cluster, "h", "k", 1); }).what();
     EXPECT_NE(message.find(std::to_string(first.port()) + ": Connection refused; 127.0.0.1:" +
                            std::to_string(second.port()) + ": Connection refused"),
@@ -306,12 +306,12 @@ TEST(ZabbixLink, ANodeIsPassedOverOnlyBeforeItHasTheRequest) {
     TestTrapper without_tls;
     TestTrapper with_tls(with_psk(0));
     auto cluster_guard = support::run_guard(std::chrono::seconds(5));
-    support::ZabbixLink cluster{
-        {{without_tls.endpoint(), with_tls.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}}, &cluster_guard};
+    zabbix::ZabbixLink cluster{
+        {{without_tls.endpoint(), with_tls.endpoint()}, zabbix::ZabbixPsk{psk_identity, psk_key}}, &cluster_guard};
     {
-        support::send_zabbix(cluster, "h", "storageHealth", 1);
-        support::send_zabbix(cluster, "h", "storageState", 1);
-        EXPECT_EQ(support::send_gathered(cluster).at(0).result.failed, 0u);
+        zabbix::send_zabbix(cluster, "h", "storageHealth", 1);
+        zabbix::send_zabbix(cluster, "h", "storageState", 1);
+        EXPECT_EQ(zabbix::send_gathered(cluster).at(0).result.failed, 0u);
     }
     EXPECT_TRUE(without_tls.calls().empty());
     EXPECT_EQ(with_tls.keys(), (std::vector<std::string>{"storageHealth", "storageState"}));
@@ -320,9 +320,9 @@ TEST(ZabbixLink, ANodeIsPassedOverOnlyBeforeItHasTheRequest) {
     TestTrapper standby;
     dropping.answer_at(1, TrapperAnswer::Close);
     auto pair_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink pair{{{dropping.endpoint(), standby.endpoint()}, std::nullopt}, &pair_guard};
-    support::send_zabbix(pair, "h", "storageHealth", 1);
-    const std::string message = failure_of([&] { support::send_gathered(pair); }).what();
+    zabbix::ZabbixLink pair{{{dropping.endpoint(), standby.endpoint()}, std::nullopt}, &pair_guard};
+    zabbix::send_zabbix(pair, "h", "storageHealth", 1);
+    const std::string message = failure_of([&] { zabbix::send_gathered(pair); }).what();
     EXPECT_NE(message.find("Zabbix server 127.0.0.1:" + std::to_string(dropping.port()) + ", key \"storageHealth\""),
               std::string::npos)
         << message;
@@ -347,10 +347,10 @@ TEST(ZabbixLink, WrongPskOrNoTlsOnTheServerFailsTheHandshake) {
     TestTrapper trapper(with_psk(0));
     TestTrapper plain;
     const std::string other_key = "00112233445566778899aabbccddeeff";
-    const std::vector<support::ZabbixServer> servers = {
-        {{trapper.endpoint()}, support::ZabbixPsk{psk_identity, other_key}},
-        {{trapper.endpoint()}, support::ZabbixPsk{"someone-else", psk_key}},
-        {{plain.endpoint()}, support::ZabbixPsk{psk_identity, psk_key}},
+    const std::vector<zabbix::ZabbixServer> servers = {
+        {{trapper.endpoint()}, zabbix::ZabbixPsk{psk_identity, other_key}},
+        {{trapper.endpoint()}, zabbix::ZabbixPsk{"someone-else", psk_key}},
+        {{plain.endpoint()}, zabbix::ZabbixPsk{psk_identity, psk_key}},
     };
     for (const auto& server : servers) {
         {
@@ -382,11 +382,11 @@ TEST(ZabbixLink, SameBytesAsZabbixSenderItself) {
     }
     TestTrapper plain;
     auto link_guard = support::run_guard(std::chrono::seconds(60));
-    support::ZabbixLink link{plain.server(), &link_guard};
-    support::send_zabbix(link, "e2e-host", "powerControlHealth", "OK");
-    support::send_zabbix(link, "e2e-host", "readingVolts[P12V]", 12.04, support::Refusal::Expected);
-    support::send_zabbix(link, "e2e-host", "peakPower", 612.5);
-    support::send_gathered(link);
+    zabbix::ZabbixLink link{plain.server(), &link_guard};
+    zabbix::send_zabbix(link, "e2e-host", "powerControlHealth", "OK");
+    zabbix::send_zabbix(link, "e2e-host", "readingVolts[P12V]", 12.04, zabbix::Refusal::Expected);
+    zabbix::send_zabbix(link, "e2e-host", "peakPower", 612.5);
+    zabbix::send_gathered(link);
     const auto ours = plain.requests();
     ASSERT_EQ(ours.size(), 2u);
     const auto input = std::filesystem::temp_directory_path() / ("probe-values-" + std::to_string(getpid()));

@@ -17,12 +17,12 @@
 
 #include "support/json.h"
 #include "support/run_guard.h"
-#include "support/zabbix_batch.h"
-#include "support/zabbix_frame.h"
-#include "support/zabbix_psk.h"
-#include "support/zabbix_server.h"
+#include "zabbix/batch.h"
+#include "zabbix/frame.h"
+#include "zabbix/psk.h"
+#include "zabbix/server.h"
 
-namespace support {
+namespace zabbix {
 
 struct ResolvedAddress {
     int family;
@@ -34,7 +34,7 @@ struct ResolvedAddress {
 
 struct ZabbixLink {
     ZabbixServer server;
-    RunGuard* guard;  // the run's: every socket call waits only as long as it allows
+    support::RunGuard* guard;  // the run's: every socket call waits only as long as it allows
     std::map<std::string, std::vector<ResolvedAddress>> resolved{};  // "host:port" -> its addresses
     std::optional<ZabbixEndpoint> answering_node{};
     PskContext psk_context{nullptr, SSL_CTX_free};  // made at the first PSK connection
@@ -43,7 +43,7 @@ struct ZabbixLink {
 
 // Gathers one value for the next send_gathered. A value whose text cannot go
 // on the wire (not valid UTF-8) ends the run with a Failure naming the key.
-void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value,
+void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const support::Json& value,
                  Refusal refusal = Refusal::Counts);
 
 // The server's answer to one request.
@@ -63,4 +63,4 @@ struct RequestAnswer {
 // stored it.
 std::vector<RequestAnswer> send_gathered(ZabbixLink& link);
 
-}  // namespace support
+}  // namespace zabbix

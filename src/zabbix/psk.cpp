@@ -1,16 +1,17 @@
-#include "support/zabbix_psk.h"
+#include "zabbix/psk.h"
 
 #include <openssl/err.h>
 
 #include <charconv>
 #include <cstring>
 
-namespace support {
+namespace zabbix {
 namespace {
 
 // Zabbix 6.0's own defaults for PSK connections with OpenSSL.
 const char* const tls12_psk_ciphers = "kECDHEPSK+AES128:kPSK+AES128";
 const char* const tls13_psk_ciphersuites = "TLS_CHACHA20_POLY1305_SHA256:TLS_AES_128_GCM_SHA256";
+constexpr std::size_t tls_buffer_size = 16384;  // a TLS record's largest plaintext
 
 std::string tls_error_text() {
     std::string text;
@@ -41,15 +42,23 @@ std::vector<unsigned char> key_bytes(const std::string& hex) {
     return bytes;
 }
 
-void flush(const PskChannel& channel, const TlsTransport& transport) {
-    char buffer[16384];
+// The encrypted bytes TLS has written for the network and nobody has sent yet.
+std::string pending_output(const PskChannel& channel) {
+    std::string bytes;
+    char buffer[tls_buffer_size];
     int pending;
     while ((pending = BIO_read(channel.to_network, buffer, sizeof buffer)) > 0)
-        transport.send(buffer, static_cast<std::size_t>(pending));
+        bytes.append(buffer, static_cast<std::size_t>(pending));
+    return bytes;
+}
+
+void flush(const PskChannel& channel, const TlsTransport& transport) {
+    const std::string bytes = pending_output(channel);
+    if (!bytes.empty()) transport.send(bytes.data(), bytes.size());
 }
 
 bool feed(const PskChannel& channel, const TlsTransport& transport) {
-    char buffer[16384];
+    char buffer[tls_buffer_size];
     const std::size_t received = transport.receive(buffer, sizeof buffer);
     if (received == 0) return false;
     BIO_write(channel.from_network, buffer, static_cast<int>(received));
@@ -124,9 +133,7 @@ std::size_t psk_read(PskChannel& channel, char* buffer, std::size_t size, const 
 
 std::string psk_close(PskChannel& channel) {
     SSL_shutdown(channel.ssl.get());
-    char buffer[1024];
-    const int pending = BIO_read(channel.to_network, buffer, sizeof buffer);
-    return pending > 0 ? std::string(buffer, static_cast<std::size_t>(pending)) : std::string();
+    return pending_output(channel);
 }
 
-}  // namespace support
+}  // namespace zabbix

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "support/failure.h"
-#include "support/zabbix_frame.h"
+#include "zabbix/frame.h"
 
 namespace {
 
-const support::ZabbixWhere kOneValue{"zbx:10051", "storageHealth", "storageHealth", 1};
+const zabbix::ZabbixWhere kOneValue{"zbx:10051", "storageHealth", "storageHealth", 1};
 
 std::string framed(const std::string& payload, std::uint32_t announced) {
     std::string bytes = "ZBXD\x01";
@@ -19,9 +19,21 @@ std::string framed(const std::string& payload, std::uint32_t announced) {
 
 std::string framed(const std::string& payload) { return framed(payload, static_cast<std::uint32_t>(payload.size())); }
 
-std::string failure_of(const std::string& reply, const support::ZabbixWhere& where = kOneValue) {
+// The answer read from reply, the bytes a server sent back.
+zabbix::SendResult read_whole(const std::string& reply, const zabbix::ZabbixWhere& where) {
+    std::size_t read = 0;
+    return zabbix::read_reply(
+        [&](std::size_t size) {
+            std::string part = reply.substr(read, size);
+            read += part.size();
+            return part;
+        },
+        where);
+}
+
+std::string failure_of(const std::string& reply, const zabbix::ZabbixWhere& where = kOneValue) {
     try {
-        support::parse_sender_reply(reply, where);
+        read_whole(reply, where);
     } catch (const support::Failure& failure) {
         EXPECT_EQ(failure.kind, support::FailureKind::ZabbixError);
         return failure.what();
@@ -30,14 +42,14 @@ std::string failure_of(const std::string& reply, const support::ZabbixWhere& whe
 }
 
 TEST(SenderFrame, ItemsAndTheFrameThatCarriesThem) {
-    const std::string first = *support::sender_item("bmc \"01\"", "readingCelsius[Inlet °]", 22.5, {1796835845, 7});
+    const std::string first = *zabbix::sender_item("bmc \"01\"", "readingCelsius[Inlet °]", 22.5, {1796835845, 7});
     EXPECT_EQ(first, R"({"host":"bmc \"01\"","key":"readingCelsius[Inlet °]","value":"22.5","clock":1796835845,)"
                      R"("ns":7})");
-    const std::string second = *support::sender_item("bmc", "k", support::Json::array({1, "a\n"}), {1, 0});
+    const std::string second = *zabbix::sender_item("bmc", "k", support::Json::array({1, "a\n"}), {1, 0});
     EXPECT_EQ(second, R"({"host":"bmc","key":"k","value":"[1, \"a\\n\"]","clock":1,"ns":0})");
-    const std::string frame = support::sender_frame(first + "," + second, {1796835846, 123456789});
-    const std::string payload = frame.substr(support::kFrameHeaderSize);
-    EXPECT_EQ(frame.substr(0, support::kFrameHeaderSize), framed("", static_cast<std::uint32_t>(payload.size())));
+    const std::string frame = zabbix::sender_frame(first + "," + second, {1796835846, 123456789});
+    const std::string payload = frame.substr(zabbix::kFrameHeaderSize);
+    EXPECT_EQ(frame.substr(0, zabbix::kFrameHeaderSize), framed("", static_cast<std::uint32_t>(payload.size())));
     EXPECT_EQ(payload, R"({"request":"sender data","data":[)" + first + "," + second +
                            R"(],"clock":1796835846,"ns":123456789})");
     const auto parsed = support::Json::parse(payload);
@@ -52,7 +64,7 @@ TEST(SenderFrame, TextIsEscapedAsAJsonLibraryEscapesIt) {
     const std::string texts[] = {controls, "\"quoted\" back\\slash /", "\x7f", "°C é 中 \xf0\x9f\x8c\xa1",
                                  "\xef\xbf\xbd", ""};
     for (const auto& text : texts) {
-        const std::string item = support::sender_item(text, text, text, {5, 6}).value_or("none");
+        const std::string item = zabbix::sender_item(text, text, text, {5, 6}).value_or("none");
         const std::string quoted = support::Json(text).dump();
         EXPECT_EQ(item, "{\"host\":" + quoted + ",\"key\":" + quoted + ",\"value\":" + quoted +
                             ",\"clock\":5,\"ns\":6}");
@@ -62,24 +74,24 @@ TEST(SenderFrame, TextIsEscapedAsAJsonLibraryEscapesIt) {
 TEST(SenderFrame, TextThatIsNotUtf8GivesNoItem) {
     const std::string broken[] = {"\xff", "a\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"};
     for (const auto& bytes : broken) {
-        EXPECT_FALSE(support::sender_item(bytes, "k", "v", {}));
-        EXPECT_FALSE(support::sender_item("bmc", "a " + bytes, "v", {}));
-        EXPECT_FALSE(support::sender_item("bmc", "k", bytes + " z", {}));
+        EXPECT_FALSE(zabbix::sender_item(bytes, "k", "v", {}));
+        EXPECT_FALSE(zabbix::sender_item("bmc", "a " + bytes, "v", {}));
+        EXPECT_FALSE(zabbix::sender_item("bmc", "k", bytes + " z", {}));
     }
 }
 
 TEST(SenderReply, RefusedValuesAreCounted) {
-    const auto accepted = support::parse_sender_reply(
+    const auto accepted = read_whole(
         framed(R"({"response":"success","info":"processed: 149; failed: 0; total: 149"})"), kOneValue);
     EXPECT_EQ(accepted.failed, 0u);
     EXPECT_EQ(accepted.info, "processed: 149; failed: 0; total: 149");
-    const auto refused = support::parse_sender_reply(
+    const auto refused = read_whole(
         framed(R"({"response":"success","info":"processed: 21; failed: 2; total: 23"})") + "trailing", kOneValue);
     EXPECT_EQ(refused.failed, 2u);
-    const auto beyond = support::parse_sender_reply(
+    const auto beyond = read_whole(
         framed(R"({"response":"success","info":"failed: 99999999999999999999999"})"), kOneValue);
     EXPECT_EQ(beyond.failed, UINT64_MAX);
-    EXPECT_EQ(support::parse_sender_reply(framed(R"({"response":"success"})"), kOneValue).failed, 0u);
+    EXPECT_EQ(read_whole(framed(R"({"response":"success"})"), kOneValue).failed, 0u);
 }
 
 TEST(SenderReply, EveryBrokenReplyNamesServerAndKeys) {

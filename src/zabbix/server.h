@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
-namespace support {
+namespace zabbix {
+
+// The trapper port Zabbix listens on unless told otherwise.
+inline constexpr int kDefaultPort = 10051;
 
 struct ZabbixEndpoint {
     std::string host;
-    int port = 10051;
+    int port = kDefaultPort;
 };
 
 struct ZabbixPsk {
@@ -32,9 +35,10 @@ struct ZabbixServerSources {
     std::vector<std::string> default_configs;
 };
 
-// Obtains the server for the run's zabbix_host: BMC_PROBE_ZABBIX_SERVER,
-// BMC_PROBE_ZABBIX_CONFIG, then the Zabbix agent's configuration files.
-ZabbixServer obtain_zabbix_server(const std::string& zabbix_host);
+// Obtains the run's server from BMC_PROBE_ZABBIX_SERVER,
+// BMC_PROBE_ZABBIX_CONFIG, then the Zabbix agent's configuration files; the
+// same for every host the values are for.
+ZabbixServer obtain_zabbix_server();
 
 ZabbixServer zabbix_server_from(const ZabbixServerSources& sources);
 
@@ -42,4 +46,4 @@ ZabbixServer zabbix_server_from(const ZabbixServerSources& sources);
 std::string endpoint_text(const ZabbixEndpoint& endpoint);
 std::string server_text(const ZabbixServer& server);
 
-}  // namespace support
+}  // namespace zabbix

@@ -1,4 +1,4 @@
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using support::ZabbixServerSources;
+using zabbix::ZabbixServerSources;
 
 const char* const psk_key = "1f87b595725ac58dd977beef14b97461a7c1045b9a1c963065002c5473194952";
 
@@ -34,7 +34,7 @@ ZabbixServerSources from_config(const std::string& path) { return {std::nullopt,
 
 std::string failure_message(const ZabbixServerSources& sources) {
     try {
-        support::zabbix_server_from(sources);
+        zabbix::zabbix_server_from(sources);
     } catch (const support::Failure& failure) {
         EXPECT_EQ(failure.kind, support::FailureKind::ZabbixConfig);
         return failure.what();
@@ -58,8 +58,8 @@ TEST(ZabbixServer, ServerActiveForms) {
     ConfigFolder folder;
     for (const auto& [value, expected] : cases) {
         const auto path = folder.write("agent.conf", "ServerActive=" + value + "\n");
-        EXPECT_EQ(support::server_text(support::zabbix_server_from(from_config(path))), expected) << value;
-        EXPECT_EQ(support::server_text(support::zabbix_server_from({value, std::nullopt, {}})), expected) << value;
+        EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from(from_config(path))), expected) << value;
+        EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from({value, std::nullopt, {}})), expected) << value;
     }
 }
 
@@ -88,11 +88,11 @@ TEST(ZabbixServer, ReadsTheFileAsTheAgentDoes) {
                                        (folder.root / "agent.d/*.conf").string() +
                                        "\n"
                                        "\tServerActive=\tlast:2\n");
-    EXPECT_EQ(support::server_text(support::zabbix_server_from(from_config(path))), "last:2");
+    EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from(from_config(path))), "last:2");
 
     const auto included_last = folder.write("agent2.conf", "ServerActive=early:1\nInclude=" +
                                                                (folder.root / "agent.d/10-site.conf").string() + "\n");
-    EXPECT_EQ(support::server_text(support::zabbix_server_from(from_config(included_last))), "included:3");
+    EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from(from_config(included_last))), "included:3");
 }
 
 TEST(ZabbixServer, BrokenOrUnreadableFilesAreFailures) {
@@ -117,14 +117,14 @@ TEST(ZabbixServer, AgentFilesInTurnThenTheLocalDefault) {
     ConfigFolder folder;
     const auto absent = (folder.root / "zabbix_agentd.conf").string();
     const auto second = (folder.root / "zabbix_agent2.conf").string();
-    const auto fallback = support::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}});
-    EXPECT_EQ(support::server_text(fallback), "127.0.0.1:10051");
+    const auto fallback = zabbix::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}});
+    EXPECT_EQ(zabbix::server_text(fallback), "127.0.0.1:10051");
     EXPECT_FALSE(fallback.psk);
     folder.write("zabbix_agent2.conf", "ServerActive=agent2-server\n");
-    EXPECT_EQ(support::server_text(support::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}})),
+    EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}})),
               "agent2-server:10051");
     folder.write("zabbix_agentd.conf", "ServerActive=agentd-server\n");
-    EXPECT_EQ(support::server_text(support::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}})),
+    EXPECT_EQ(zabbix::server_text(zabbix::zabbix_server_from({std::nullopt, std::nullopt, {absent, second}})),
               "agentd-server:10051");
 }
 
@@ -132,13 +132,13 @@ TEST(ZabbixServer, PskSettings) {
     ConfigFolder folder;
     const auto key_file = folder.write("agent.psk", std::string(psk_key) + "\n");
     const std::string base = "ServerActive=zbx\nTLSPSKIdentity=probe-psk\nTLSPSKFile=" + key_file + "\n";
-    const auto server = support::zabbix_server_from(from_config(folder.write("psk.conf", base + "TLSConnect=psk\n")));
+    const auto server = zabbix::zabbix_server_from(from_config(folder.write("psk.conf", base + "TLSConnect=psk\n")));
     ASSERT_TRUE(server.psk);
     EXPECT_EQ(server.psk->identity, "probe-psk");
     EXPECT_EQ(server.psk->key_hex, psk_key);
     EXPECT_FALSE(
-        support::zabbix_server_from(from_config(folder.write("plain.conf", base + "TLSConnect=unencrypted\n"))).psk);
-    EXPECT_FALSE(support::zabbix_server_from(from_config(folder.write("none.conf", base))).psk);
+        zabbix::zabbix_server_from(from_config(folder.write("plain.conf", base + "TLSConnect=unencrypted\n"))).psk);
+    EXPECT_FALSE(zabbix::zabbix_server_from(from_config(folder.write("none.conf", base))).psk);
 
     const std::vector<std::pair<std::string, std::string>> broken = {
         {"ServerActive=zbx\nTLSConnect=psk\nTLSPSKFile=" + key_file + "\n", "needs TLSPSKIdentity"},
@@ -166,8 +166,8 @@ TEST(ZabbixServer, OverrideTakesTheAddressAndTheFileStillGivesThePsk) {
     const auto key_file = folder.write("agent.psk", psk_key);
     const auto path = folder.write("agent.conf", "Server=10.0.0.1\nTLSConnect=psk\nTLSPSKIdentity=id\nTLSPSKFile=" +
                                                      key_file + "\n");
-    const auto server = support::zabbix_server_from({"[::1]:1234", path, {}});
-    EXPECT_EQ(support::server_text(server), "[::1]:1234");
+    const auto server = zabbix::zabbix_server_from({"[::1]:1234", path, {}});
+    EXPECT_EQ(zabbix::server_text(server), "[::1]:1234");
     ASSERT_TRUE(server.psk);
     EXPECT_EQ(server.psk->identity, "id");
 }
@@ -176,11 +176,11 @@ TEST(ZabbixServer, EnvironmentVariablesNameTheServerAndTheFile) {
     ConfigFolder folder;
     const auto path = folder.write("agent.conf", "ServerActive=from-file:7\n");
     setenv("BMC_PROBE_ZABBIX_CONFIG", path.c_str(), 1);
-    EXPECT_EQ(support::server_text(support::obtain_zabbix_server("host")), "from-file:7");
+    EXPECT_EQ(zabbix::server_text(zabbix::obtain_zabbix_server()), "from-file:7");
     setenv("BMC_PROBE_ZABBIX_SERVER", "from-env", 1);
-    EXPECT_EQ(support::server_text(support::obtain_zabbix_server("host")), "from-env:10051");
+    EXPECT_EQ(zabbix::server_text(zabbix::obtain_zabbix_server()), "from-env:10051");
     setenv("BMC_PROBE_ZABBIX_CONFIG", (folder.root / "absent.conf").c_str(), 1);
-    EXPECT_THROW(support::obtain_zabbix_server("host"), support::Failure);
+    EXPECT_THROW(zabbix::obtain_zabbix_server(), support::Failure);
     unsetenv("BMC_PROBE_ZABBIX_CONFIG");
     unsetenv("BMC_PROBE_ZABBIX_SERVER");
 }

@@ -4,16 +4,17 @@
 // bytes a server sent back.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "support/json.h"
 
-namespace support {
+namespace zabbix {
 
 struct SendResult {
     std::uint64_t failed;  // values Zabbix refused, from "failed: N" in its info
-    std::string info;      // Zabbix's info text
+    std::string info;      // Zabbix's info text, as a message shows it (support::shown_text)
 };
 
 // The exchange a failure happened in: the server (or node) and the request's
@@ -26,7 +27,8 @@ struct ZabbixWhere {
 };
 
 // "Zabbix server <server>, key "<key>"", or for several values
-// "Zabbix server <server>, <n> values from key "<first>" to "<last>"".
+// "Zabbix server <server>, <n> values from key "<first>" to "<last>"", the
+// keys (made of the BMC's names) as a message shows them.
 std::string where_text(const ZabbixWhere& where);
 
 // What a failure's message says after its where_text: the why.
@@ -47,28 +49,22 @@ inline constexpr std::size_t kFrameHeaderSize = 13;
 // The data item that sends value under key for zabbix_host at the moment at:
 // {"host":...,"key":...,"value":...,"clock":...,"ns":...}, the value as the
 // text a person reads in the debug report; none when a text is not valid UTF-8.
-std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key, const Json& value,
-                                       Timestamp at);
+std::optional<std::string> sender_item(const std::string& zabbix_host, const std::string& key,
+                                       const support::Json& value, Timestamp at);
 
 // The whole request frame for data items joined by ",", stamped with the
 // moment it is sent so that the server can correct the items' clocks for the
 // difference between its clock and ours.
 std::string sender_frame(const std::string& items, Timestamp sent_at);
 
-// The payload size a reply's header announces, after checking that the header
-// is a whole Zabbix frame header of a believable size.
-std::uint32_t reply_size(const std::string& header, const ZabbixWhere& where);
+// Exactly size bytes of what the server sent, or fewer when it closed the
+// connection first.
+using ReceiveUpTo = std::function<std::string(std::size_t size)>;
 
-// Fails unless payload holds the announced size.
-void check_payload_size(const std::string& payload, std::uint32_t size, const ZabbixWhere& where);
+// The answer to one request, read from what the server sent back: the frame
+// header, checked to be a whole Zabbix header of a believable size, then the
+// payload it announces (anything after it is left unread). A failure names
+// where when the reply is not whole, not JSON or says anything but "success".
+SendResult read_reply(const ReceiveUpTo& receive_up_to, const ZabbixWhere& where);
 
-// The answer in a reply's payload: how many values were refused, or a failure
-// when the server answered anything but "success".
-SendResult read_answer(const std::string& payload, const ZabbixWhere& where);
-
-// The answer in the bytes a server sent back for one request (frame header
-// and payload; bytes after the announced payload are ignored), with the same
-// failures.
-SendResult parse_sender_reply(const std::string& reply, const ZabbixWhere& where);
-
-}  // namespace support
+}  // namespace zabbix

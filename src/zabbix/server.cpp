@@ -1,4 +1,4 @@
-#include "support/zabbix_server.h"
+#include "zabbix/server.h"
 
 #include <glob.h>
 
@@ -12,10 +12,9 @@
 #include "support/failure.h"
 #include "support/text.h"
 
-namespace support {
+namespace zabbix {
 namespace {
 
-constexpr int default_port = 10051;
 constexpr int max_include_depth = 10;
 constexpr std::size_t min_psk_hex_digits = 32;   // 128-bit key, Zabbix's minimum
 constexpr std::size_t max_psk_hex_digits = 512;  // 2048-bit key, Zabbix's maximum
@@ -28,9 +27,11 @@ const char* const wanted_parameters[] = {"ServerActive", "TLSConnect", "TLSPSKId
 
 using Parameters = std::map<std::string, std::string>;
 
-[[noreturn]] void config_failure(const std::string& message) { throw Failure(FailureKind::ZabbixConfig, message); }
+[[noreturn]] void config_failure(const std::string& message) {
+    throw support::Failure(support::FailureKind::ZabbixConfig, message);
+}
 
-std::string trim(std::string_view text, std::string_view blanks) { return std::string(trimmed(text, blanks)); }
+std::string trim(std::string_view text, std::string_view blanks) { return std::string(support::trimmed(text, blanks)); }
 
 std::optional<std::string> environment(const char* name) {
     const char* value = std::getenv(name);
@@ -48,7 +49,8 @@ void read_config_file(const std::string& path, Parameters& into, int depth);
 // Include= names a file, a folder (every regular file in it) or a folder with a
 // file-name pattern, as the agent reads it.
 void read_include(const std::string& config, const std::string& pattern, Parameters& into, int depth) {
-    if (depth >= max_include_depth) config_failure(config + ": Include nested more than 10 levels deep");
+    if (depth >= max_include_depth)
+        config_failure(config + ": Include nested more than " + std::to_string(max_include_depth) + " levels deep");
     std::error_code error;
     if (std::filesystem::is_directory(pattern, error)) {
         std::vector<std::string> files;
@@ -102,7 +104,7 @@ int parse_port(const std::string& text, const std::string& where) {
 // (more than one ':') has no port.
 ZabbixEndpoint parse_endpoint(const std::string& entry, const std::string& where) {
     const std::string text = trim(entry, " \t");
-    ZabbixEndpoint endpoint{text, default_port};
+    ZabbixEndpoint endpoint{text, kDefaultPort};
     if (!text.empty() && text.front() == '[') {
         const auto close = text.find(']');
         if (close == std::string::npos) config_failure(where + ": \"" + text + "\" lacks its closing ']'");
@@ -148,8 +150,9 @@ std::string read_psk_key(const std::string& config, const std::string& key_file)
     if (!file || !std::getline(file, key)) config_failure(config + ": TLSPSKFile " + key_file + " cannot be read");
     key = trim(key, " \t\r\n");
     if (key.size() < min_psk_hex_digits || key.size() > max_psk_hex_digits || key.size() % 2 != 0 || !is_hex(key))
-        config_failure(config + ": TLSPSKFile " + key_file +
-                       " does not hold a PSK of 32 to 512 hexadecimal digits (an even count)");
+        config_failure(config + ": TLSPSKFile " + key_file + " does not hold a PSK of " +
+                       std::to_string(min_psk_hex_digits) + " to " + std::to_string(max_psk_hex_digits) +
+                       " hexadecimal digits (an even count)");
     return key;
 }
 
@@ -164,7 +167,7 @@ std::optional<ZabbixPsk> parse_psk(const std::string& config, const Parameters& 
     if (identity == parameters.end() || identity->second.empty())
         config_failure(config + ": TLSConnect=psk needs TLSPSKIdentity");
     if (identity->second.size() > max_psk_identity_bytes)
-        config_failure(config + ": TLSPSKIdentity is longer than 128 bytes");
+        config_failure(config + ": TLSPSKIdentity is longer than " + std::to_string(max_psk_identity_bytes) + " bytes");
     const auto key_file = parameters.find("TLSPSKFile");
     if (key_file == parameters.end() || key_file->second.empty())
         config_failure(config + ": TLSConnect=psk needs TLSPSKFile");
@@ -183,7 +186,7 @@ std::optional<std::string> config_in_use(const ZabbixServerSources& sources) {
 }  // namespace
 
 ZabbixServer zabbix_server_from(const ZabbixServerSources& sources) {
-    ZabbixServer server{{{"127.0.0.1", default_port}}, std::nullopt};
+    ZabbixServer server{{{"127.0.0.1", kDefaultPort}}, std::nullopt};
     const auto config = config_in_use(sources);
     if (config) {
         Parameters parameters;
@@ -199,7 +202,7 @@ ZabbixServer zabbix_server_from(const ZabbixServerSources& sources) {
     return server;
 }
 
-ZabbixServer obtain_zabbix_server(const std::string&) {
+ZabbixServer obtain_zabbix_server() {
     return zabbix_server_from({environment("BMC_PROBE_ZABBIX_SERVER"),
                                environment("BMC_PROBE_ZABBIX_CONFIG"),
                                {std::begin(agent_configs), std::end(agent_configs)}});
@@ -216,4 +219,4 @@ std::string server_text(const ZabbixServer& server) {
     return text;
 }
 
-}  // namespace support
+}  // namespace zabbix

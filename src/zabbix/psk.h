@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "support/zabbix_frame.h"
-#include "support/zabbix_server.h"
+#include "zabbix/frame.h"
+#include "zabbix/server.h"
 
-namespace support {
+namespace zabbix {
 
 // One TLS context for a run: only the protocol settings; every connection
 // brings its own key.
@@ -55,4 +55,4 @@ std::size_t psk_read(PskChannel& channel, char* buffer, std::size_t size, const 
 // changes nothing.
 std::string psk_close(PskChannel& channel);
 
-}  // namespace support
+}  // namespace zabbix

@@ -1,9 +1,9 @@
-#include "support/zabbix_batch.h"
+#include "zabbix/batch.h"
 
 #include <algorithm>
 #include <chrono>
 
-namespace support {
+namespace zabbix {
 namespace {
 
 constexpr std::int64_t ns_per_second = 1'000'000'000;
@@ -44,4 +44,4 @@ Timestamp next_moment(Gathered& gathered, Timestamp now) {
     return next;
 }
 
-}  // namespace support
+}  // namespace zabbix

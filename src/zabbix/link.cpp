@@ -1,4 +1,4 @@
-#include "support/zabbix_link.h"
+#include "zabbix/link.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -13,7 +13,7 @@
 #include "support/failure.h"
 #include "support/run_guard.h"
 
-namespace support {
+namespace zabbix {
 namespace {
 
 struct SocketCloser {
@@ -27,26 +27,26 @@ using Socket = std::unique_ptr<int, SocketCloser>;
 // One connection, for one request. The socket stays non-blocking; with PSK the
 // channel runs over it.
 struct Connection {
-    RunGuard* guard;
+    support::RunGuard* guard;
     Socket socket{};
     ZabbixWhere where{};
     std::string stage{};  // what the connection is doing, for the message when it drops
     std::optional<PskChannel> tls{};
 };
 
-void wait_for(RunGuard& guard, int fd, short events) {
+void wait_for(support::RunGuard& guard, int fd, short events) {
     pollfd ready{fd, events, 0};
     while (true) {
-        const int status = poll(&ready, 1, poll_time_left(guard));
+        const int status = poll(&ready, 1, support::poll_time_left(guard));
         if (status > 0) return;
-        if (status == 0) raise_time_limit(guard);
+        if (status == 0) support::raise_time_limit(guard);
         if (errno != EINTR) return;  // the next socket call reports the error
     }
 }
 
 std::string system_error(int error) { return std::strerror(error); }
 
-Socket connect_address(RunGuard& guard, const ResolvedAddress& address, std::string& reason) {
+Socket connect_address(support::RunGuard& guard, const ResolvedAddress& address, std::string& reason) {
     Socket socket(new int(::socket(address.family, address.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address.protocol)));
     if (*socket < 0) {
         reason = system_error(errno);
@@ -114,6 +114,10 @@ std::vector<ZabbixEndpoint> node_order(const ZabbixLink& link) {
     return order;
 }
 
+[[noreturn]] void dropped(const Connection& connection, int error) {
+    zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(error));
+}
+
 void send_plain(const Connection& connection, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t sent = send(*connection.socket, data, size, MSG_NOSIGNAL);
@@ -123,7 +127,7 @@ void send_plain(const Connection& connection, const char* data, std::size_t size
         } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             wait_for(*connection.guard, *connection.socket, POLLOUT);
         } else if (sent < 0 && errno != EINTR) {
-            zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
+            dropped(connection, errno);
         }
     }
 }
@@ -134,8 +138,7 @@ std::size_t receive_plain(const Connection& connection, char* buffer, std::size_
         const ssize_t received = recv(*connection.socket, buffer, size, 0);
         if (received >= 0) return static_cast<std::size_t>(received);
         if (errno == EAGAIN || errno == EWOULDBLOCK) wait_for(*connection.guard, *connection.socket, POLLIN);
-        else if (errno != EINTR)
-            zabbix_failure(connection.where, "connection dropped " + connection.stage + ": " + system_error(errno));
+        else if (errno != EINTR) dropped(connection, errno);
     }
 }
 
@@ -165,7 +168,7 @@ void open_connection(ZabbixLink& link, Connection& connection, const ZabbixWhere
                 if (link.server.psk) start_tls(link, connection, *link.server.psk);
                 link.answering_node = node;
                 return;
-            } catch (const Failure& failure) {
+            } catch (const support::Failure& failure) {
                 reason = failure_reason(failure.what(), connection.where);
                 connection.tls.reset();
             }
@@ -199,14 +202,6 @@ std::string receive_up_to(Connection& connection, std::size_t size) {
     return bytes;
 }
 
-std::string receive_reply(Connection& connection) {
-    connection.stage = "while reading the reply";
-    const std::uint32_t size = reply_size(receive_up_to(connection, kFrameHeaderSize), connection.where);
-    std::string payload = receive_up_to(connection, size);
-    check_payload_size(payload, size, connection.where);
-    return payload;
-}
-
 // Closes politely and without waiting: the server may have gone already.
 void close_tls(Connection& connection) {
     if (!connection.tls) return;
@@ -214,19 +209,31 @@ void close_tls(Connection& connection) {
     if (!alert.empty()) (void)!send(*connection.socket, alert.data(), alert.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
+// The answer, the TLS connection closed after it whatever it says.
+SendResult receive_answer(Connection& connection) {
+    connection.stage = "while reading the reply";
+    const auto receive = [&connection](std::size_t size) { return receive_up_to(connection, size); };
+    try {
+        SendResult result = read_reply(receive, connection.where);
+        close_tls(connection);
+        return result;
+    } catch (const support::Failure&) {
+        close_tls(connection);
+        throw;
+    }
+}
+
 SendResult exchange(ZabbixLink& link, const GatheredRequest& request) {
     Connection connection{link.guard};
     open_connection(link, connection,
                     {server_text(link.server), request.keys.front(), request.keys.back(), request.keys.size()});
     send_all(connection, sender_frame(request.items, clock_now()));
-    const std::string reply = receive_reply(connection);
-    close_tls(connection);
-    return read_answer(reply, connection.where);
+    return receive_answer(connection);
 }
 
 }  // namespace
 
-void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const Json& value,
+void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::string& key, const support::Json& value,
                  Refusal refusal) {
     const auto item = sender_item(zabbix_host, key, value, next_moment(link.gathered, clock_now()));
     if (!item)
@@ -245,4 +252,4 @@ std::vector<RequestAnswer> send_gathered(ZabbixLink& link) {
     return answers;
 }
 
-}  // namespace support
+}  // namespace zabbix
