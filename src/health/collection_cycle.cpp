@@ -133,9 +133,8 @@ support::RunOutcome discoveryOpenBMC(const CycleRequest& request, support::RunGu
         std::array<long, std::size(redfish::kResourceReaders)> statuses{};
         for (std::size_t i = 0; i < statuses.size(); ++i) {
             const auto& reader = redfish::kResourceReaders[i];
-            auto fetched = redfish::fetch_document(bmc, reader.path, token);
+            auto fetched = redfish::read_resource(bmc, reader, token);
             statuses[i] = fetched.status;
-            if (!fetched.document) support::print_line(reader.failure_line);
             (*documents).*(reader.held_as) = std::move(fetched.document);
         }
         return [documents, statuses] { return reduced_documents(*documents, statuses); };

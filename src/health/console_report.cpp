@@ -56,7 +56,7 @@ void append_section(std::string& out, const GroupSource& group, const HealthSnap
     if (const auto* list = discovery_list(group.group)) return append_rows(out, *list, snapshot);
     for (const auto* item : report_order(group.group)) {
         const Json& value = snapshot[item->item];
-        if (item->shown == Shown::WhenPublished && value == "N/A") continue;
+        if (item->shown == Shown::WhenPublished && value == kNotAvailable) continue;
         append_value_line(out, item->label, value, item->suffix);
     }
 }

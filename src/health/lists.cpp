@@ -3,7 +3,7 @@
 namespace health {
 
 support::Json default_value(Take take) {
-    return take == Take::FlagOk || take == Take::FlagEnabled ? support::Json(0) : support::Json("N/A");
+    return take == Take::FlagOk || take == Take::FlagEnabled ? support::Json(0) : kNotAvailable;
 }
 
 std::array<support::Json, kItemCount> default_values() {

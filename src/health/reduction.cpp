@@ -18,7 +18,6 @@ namespace {
 
 using support::Json;
 
-const Json kNotAvailable = "N/A";
 const Json kEmptyObject = Json::object();
 const Json kEmptyArray = Json::array();
 

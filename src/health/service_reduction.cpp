@@ -11,8 +11,6 @@ namespace {
 
 using support::Json;
 
-const Json kNotAvailable = "N/A";
-
 Json taken(const std::optional<Json>& value, Take take) {
     if (!value) return kNotAvailable;
     switch (take) {

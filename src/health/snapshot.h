@@ -26,6 +26,9 @@ struct SensorRow {
     bool operator==(const SensorRow&) const = default;
 };
 
+// What stands for a value the BMC does not publish.
+inline const support::Json kNotAvailable = "N/A";
+
 // An item's value before anything is read: 0 for a flag, "N/A" otherwise.
 support::Json default_value(Take take);
 

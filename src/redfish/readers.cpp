@@ -73,10 +73,10 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path) {
     return fetched(https::request(bmc.client, "GET", url, {}), url);
 }
 
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token) {
+Fetched read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token) {
     auto fetched = fetch_document(bmc, reader.path, token);
     if (!fetched.document) support::print_line(reader.failure_line);
-    return std::move(fetched.document);
+    return fetched;
 }
 
 const ResourceReader& resource_reader(HeldDocument document) {
@@ -86,19 +86,19 @@ const ResourceReader& resource_reader(HeldDocument document) {
 }
 
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, resource_reader(&Documents::getStorage), token);
+    return read_resource(bmc, resource_reader(&Documents::getStorage), token).document;
 }
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, resource_reader(&Documents::getChassiPower), token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiPower), token).document;
 }
 std::optional<support::Json> get_chassisThermal(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, resource_reader(&Documents::getChassiThermal), token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiThermal), token).document;
 }
 std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, resource_reader(&Documents::getChassiTotalPower), token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiTotalPower), token).document;
 }
 std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token) {
-    return read_resource(bmc, resource_reader(&Documents::getChassiPeakPower), token);
+    return read_resource(bmc, resource_reader(&Documents::getChassiPeakPower), token).document;
 }
 
 }  // namespace redfish

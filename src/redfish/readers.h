@@ -67,10 +67,10 @@ std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& p
 // service root).
 Fetched fetch_public_document(Bmc& bmc, std::string_view path);
 
-// GETs the reader's resource with the token: the parsed document when
-// answered 200, otherwise the failure line and no value. A 200 body that is
-// not JSON ends the run.
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token);
+// GETs the reader's resource with the token: the status, and the parsed
+// document when answered 200; otherwise the failure line is printed. A 200
+// body that is not JSON ends the run.
+Fetched read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token);
 
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token);
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token);

@@ -109,7 +109,7 @@ TEST(SimulatedBmc, StandaloneBinaryServesAWholeRunUntilTerminated) {
         const auto session = redfish::post_authToken(link->bmc);
         ASSERT_TRUE(session.token);
         for (const auto& reader : redfish::kResourceReaders)
-            documents.push_back(redfish::read_resource(link->bmc, reader, *session.token));
+            documents.push_back(redfish::read_resource(link->bmc, reader, *session.token).document);
         redfish::delete_session(link->bmc, *session.token, session.session_uri);
     });
     EXPECT_EQ(printed, "Sessão encerrada com sucesso.\n");
