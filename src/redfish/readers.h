@@ -8,6 +8,8 @@
 
 #include "redfish/access.h"
 #include "support/json.h"
+#include "support/memory_budget.h"
+#include "support/run_guard.h"
 
 namespace redfish {
 
@@ -51,8 +53,7 @@ struct Fetched {
 Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token);
 
 // The same for several paths at once (https::get_all), in their order.
-std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths,
-                                     const std::string& token);
+std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token);
 
 // The same GET without a token, for what a Redfish service shows anyone (its
 // service root).
@@ -61,8 +62,7 @@ Fetched fetch_public_document(Bmc& bmc, std::string_view path);
 // GETs the reader's resource with the token: the parsed document when
 // answered 200, otherwise the failure line and no value. A 200 body that is
 // not JSON ends the run.
-std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader,
-                                           const std::string& token);
+std::optional<support::Json> read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token);
 
 std::optional<support::Json> get_storage(Bmc& bmc, const std::string& token);
 std::optional<support::Json> get_chassisPower(Bmc& bmc, const std::string& token);
@@ -71,6 +71,9 @@ std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& 
 std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token);
 
 // Parses a body as a document; where names the request for the error report.
-support::Json parse_document(const std::string& body, const std::string& where);
+// When given, the run's budget is charged with the document (a MemoryBudget
+// failure beyond it) and its guard is asked while the parse runs.
+support::Json parse_document(const std::string& body, const std::string& where, support::MemoryBudget* budget = nullptr,
+                             support::RunGuard* guard = nullptr);
 
 }  // namespace redfish

@@ -14,9 +14,8 @@ support::RunOutcome dispatch(RunSettings& settings, const std::string& program_n
     settings.zabbix_server = support::obtain_zabbix_server(required_zabbix_host(settings));
     for (const auto& mode : kCollectionModes)
         if (settings.mode == mode.word) {
-            const health::CycleRequest request{{settings.url_base, settings.user, settings.pwd},
-                                               *settings.zabbix_host,
-                                               *settings.zabbix_server};
+            const health::CycleRequest request{
+                {settings.url_base, settings.user, settings.pwd}, *settings.zabbix_host, *settings.zabbix_server};
             return mode.cycle(request, guard);
         }
     if (settings.mode.find("launch_") != std::string::npos) support::launch(settings.mode);
@@ -41,6 +40,9 @@ support::RunOutcome run_modes(RunSettings& settings, const std::string& program_
         return interrupted(interruption);
     } catch (const support::Failure& failure) {
         return support::failed(failure);
+    } catch (const std::bad_alloc&) {
+        // Everything the run held is freed by now, so the report has room.
+        return support::failed({support::FailureKind::OutOfMemory, "the system refused memory (std::bad_alloc)"});
     } catch (const std::exception& failure) {
         return support::failed({support::FailureKind::Error, failure.what()});
     }
