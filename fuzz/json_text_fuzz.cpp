@@ -1,13 +1,16 @@
 // The discovery-document writer and the real-number text read back to what
-// they were given. The input is read three ways: as JSON text, as a string of
-// raw bytes, and as doubles (8 bytes each).
+// they were given, and the run's parser reads what the library's parser
+// reads. The input is read three ways: as JSON text, as a string of raw
+// bytes, and as doubles (8 bytes each).
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "support/failure.h"
 #include "support/json.h"
+#include "support/json_parse.h"
 #include "support/json_text.h"
 #include "support/real_text.h"
 #include "support/utf8.h"
@@ -49,8 +52,27 @@ support::Json read_back(const std::string& text) {
     return back;
 }
 
+// The same document or the same refusal; under a small budget, a refusal
+// gives back all it charged.
+void check_parser(const std::string& input, const support::Json& expected) {
+    try {
+        if (support::parse_json(input, {100000, nullptr, nullptr}).dump() != expected.dump()) fail("parse_json");
+    } catch (const support::Json::exception&) {
+        if (!expected.is_discarded()) fail("parse_json refuses what Json::parse reads");
+    }
+    support::MemoryBudget budget{4096};
+    try {
+        (void)support::parse_json(input, {100000, &budget, nullptr});
+    } catch (const support::Failure&) {
+        if (budget.kept != 0) fail("a refused parse keeps a charge");
+    } catch (const support::Json::exception&) {
+        if (budget.kept != 0) fail("a refused parse keeps a charge");
+    }
+}
+
 void check_document(const std::string& input) {
     const support::Json value = support::Json::parse(input, nullptr, false);
+    check_parser(input, value);
     if (value.is_discarded()) return;
     const std::string text = support::json_text(value);
     if (!ascii_only(text)) fail("document text is not printable ASCII");

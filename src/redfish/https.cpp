@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <new>
 
 #include "support/failure.h"
 #include "support/text.h"
@@ -51,13 +52,31 @@ struct Transfer {
     std::optional<std::string> body;  // libcurl reads it in place
     HeaderList headers;
     Response response;
+    support::MemoryBudget* budget = nullptr;
+    std::size_t charged = 0;  // the body's capacity, in flight in the budget
     bool body_too_large = false;
+    bool over_budget = false;
+    bool out_of_memory = false;  // an exception cannot cross libcurl's frames
     std::array<char, CURL_ERROR_SIZE> error{};
     std::unique_ptr<CURL, CurlDeleter> curl;
     CURLcode result = CURLE_OK;
 
     std::string where() const { return method + " " + url; }
 };
+
+// Grows the body by doubling up to the cap, charging the budget for the old
+// and the new block while both are held.
+bool make_room(Transfer& transfer, std::size_t bytes) {
+    std::string& body = transfer.response.body;
+    if (body.size() + bytes <= body.capacity()) return true;
+    const std::size_t after = std::min(kMaxBodyBytes, std::max(body.size() + bytes, 2 * body.capacity()));
+    if (!support::fits(*transfer.budget, after)) return false;
+    const std::size_t before = body.capacity();
+    body.reserve(after);
+    transfer.budget->in_flight += body.capacity() - before;
+    transfer.charged += body.capacity() - before;
+    return true;
+}
 
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -66,18 +85,33 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
         transfer->body_too_large = true;
         return 0;
     }
-    transfer->response.body.append(data, bytes);
+    try {
+        if (!make_room(*transfer, bytes)) {
+            transfer->over_budget = true;
+            return 0;
+        }
+        transfer->response.body.append(data, bytes);
+    } catch (const std::bad_alloc&) {
+        transfer->out_of_memory = true;
+        return 0;
+    }
     return bytes;
 }
 
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     const std::string_view line(data, size * count);
-    take_header_line(line, transfer->response.headers);
+    try {
+        take_header_line(line, transfer->response.headers);
+    } catch (const std::bad_alloc&) {
+        transfer->out_of_memory = true;
+        return 0;
+    }
     return line.size();
 }
 
 void prepare(Client& client, Transfer& transfer, const std::vector<std::string>& header_lines) {
+    transfer.budget = &client.memory;
     // libcurl would otherwise add "Expect: 100-continue" to large bodies.
     transfer.headers.list = curl_slist_append(transfer.headers.list, "Expect:");
     for (const auto& line : header_lines) {
@@ -114,13 +148,17 @@ void prepare(Client& client, Transfer& transfer, const std::vector<std::string>&
 }
 
 // The transfers that are on the multi handle; taken off it on every way out,
-// so that their connections go back to its cache.
+// so that their connections go back to its cache. Their bodies leave the
+// budget's count here: a caller that keeps them counts them itself.
 struct OnMulti {
     CURLM* multi;
     std::vector<Transfer>& transfers;
     ~OnMulti() {
-        for (auto& transfer : transfers)
+        for (auto& transfer : transfers) {
             if (transfer.curl) curl_multi_remove_handle(multi, transfer.curl.get());
+            transfer.budget->in_flight -= transfer.charged;
+            transfer.charged = 0;
+        }
     }
 };
 
@@ -152,6 +190,10 @@ Response outcome(const Client& client, Transfer& transfer) {
     if (transfer.body_too_large)
         throw Failure(FailureKind::ResponseTooLarge, transfer.where() + ": the answer's body is larger than " +
                                                          std::to_string(kMaxBodyBytes >> 20) + " MiB");
+    if (transfer.over_budget)
+        throw Failure(FailureKind::MemoryBudget, transfer.where() + ": " + support::over_budget(*transfer.budget));
+    if (transfer.out_of_memory)
+        throw Failure(FailureKind::OutOfMemory, transfer.where() + ": the system refused memory for the answer");
     if (transfer.result != CURLE_OK) {
         const std::string reason = transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result);
         throw Failure(FailureKind::TransportError, transfer.where() + ": " + reason);
@@ -165,7 +207,7 @@ Response outcome(const Client& client, Transfer& transfer) {
 void initialise() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
 Client client(support::RunGuard& guard) {
-    Client made{std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard};
+    Client made{std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard, {}};
     if (!made.multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
     CURLM* multi = made.multi.get();
     curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/memory_budget.h"
 #include "support/run_guard.h"
 
 namespace redfish::https {
@@ -22,10 +23,13 @@ struct MultiDeleter {
 // One run's connections to its BMC, and the guard its requests wait under.
 // The multi handle keeps the open connections between requests (one for
 // requests made one at a time, so a run of those makes one TLS handshake) and
-// never opens more than kMaxInFlight.
+// never opens more than kMaxInFlight. The run's memory budget is here as
+// well: the bodies being received count in it, and a body that would not fit
+// ends the run (MemoryBudget).
 struct Client {
     std::unique_ptr<CURLM, MultiDeleter> multi;
     support::RunGuard* guard;
+    support::MemoryBudget memory;
 };
 
 // libcurl's set-up, once per process before any client is made.

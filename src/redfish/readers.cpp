@@ -1,48 +1,69 @@
 #include "redfish/readers.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "redfish/access.h"
 #include "redfish/https.h"
 #include "support/console.h"
 #include "support/failure.h"
+#include "support/json_parse.h"
 
 namespace redfish {
 namespace {
 
-// Deepest nesting of arrays and objects, counted outside strings.
-int nesting_depth(const std::string& body) {
-    int depth = 0, deepest = 0;
-    bool in_string = false, escaped = false;
-    for (char c : body) {
-        if (in_string) {
-            if (escaped) escaped = false;
-            else if (c == '\\') escaped = true;
-            else if (c == '"') in_string = false;
-        } else if (c == '"') {
-            in_string = true;
-        } else if (c == '[' || c == '{') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
+// The bodies of one call, counted as in flight in the run's budget from
+// their receipt until each is parsed and freed.
+struct HeldBodies {
+    support::MemoryBudget& budget;
+    std::size_t bytes = 0;
+    HeldBodies(support::MemoryBudget& run_budget, const std::vector<https::Response>& responses) : budget(run_budget) {
+        for (const auto& response : responses) bytes += response.body.capacity();
+        budget.in_flight += bytes;
     }
-    return deepest;
+    HeldBodies(const HeldBodies&) = delete;
+    HeldBodies& operator=(const HeldBodies&) = delete;
+    ~HeldBodies() { budget.in_flight -= bytes; }
+
+    void release(std::string& body) {
+        const std::size_t freed = std::min(bytes, body.capacity());
+        std::string().swap(body);
+        bytes -= freed;
+        budget.in_flight -= freed;
+    }
+};
+
+Fetched fetched(Bmc& bmc, https::Response& response, const std::string& url, HeldBodies& held) {
+    Fetched result{response.status, std::nullopt};
+    if (response.status == 200)
+        result.document = parse_document(response.body, "GET " + url, &bmc.client.memory, bmc.client.guard);
+    held.release(response.body);
+    return result;
 }
 
-Fetched fetched(const https::Response& response, const std::string& url) {
-    if (response.status != 200) return {response.status, std::nullopt};
-    return {response.status, parse_document(response.body, "GET " + url)};
+std::vector<Fetched> fetched_all(Bmc& bmc, std::vector<https::Response> responses,
+                                 const std::vector<std::string>& urls) {
+    HeldBodies held(bmc.client.memory, responses);
+    std::vector<Fetched> documents;
+    documents.reserve(urls.size());
+    for (std::size_t i = 0; i < urls.size(); ++i) documents.push_back(fetched(bmc, responses[i], urls[i], held));
+    return documents;
+}
+
+Fetched fetched_one(Bmc& bmc, https::Response response, const std::string& url) {
+    std::vector<https::Response> responses;
+    responses.push_back(std::move(response));
+    return std::move(fetched_all(bmc, std::move(responses), {url}).front());
 }
 
 }  // namespace
 
-support::Json parse_document(const std::string& body, const std::string& where) {
-    if (nesting_depth(body) > kMaxNesting)
-        throw support::Failure(support::FailureKind::InvalidJson,
-                               where + ": the answer nests deeper than " + std::to_string(kMaxNesting) + " levels");
+support::Json parse_document(const std::string& body, const std::string& where, support::MemoryBudget* budget,
+                             support::RunGuard* guard) {
     try {
-        return support::Json::parse(body);
+        return support::parse_json(body, {kMaxNesting, budget, guard});
+    } catch (const support::Failure& failure) {
+        throw support::Failure(failure.kind, where + ": " + failure.what());
     } catch (const support::Json::parse_error& error) {
         throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer is not JSON: " + error.what());
     } catch (const support::Json::exception& error) {
@@ -54,23 +75,19 @@ support::Json parse_document(const std::string& body, const std::string& where) 
 
 Fetched fetch_document(Bmc& bmc, std::string_view path, const std::string& token) {
     const std::string url = bmc_url(bmc.access, path);
-    return fetched(https::request(bmc.client, "GET", url, {"X-Auth-Token: " + token}), url);
+    return fetched_one(bmc, https::request(bmc.client, "GET", url, {"X-Auth-Token: " + token}), url);
 }
 
 std::vector<Fetched> fetch_documents(Bmc& bmc, const std::vector<std::string>& paths, const std::string& token) {
     std::vector<std::string> urls;
     urls.reserve(paths.size());
     for (const auto& path : paths) urls.push_back(bmc_url(bmc.access, path));
-    const auto responses = https::get_all(bmc.client, urls, {"X-Auth-Token: " + token});
-    std::vector<Fetched> documents;
-    documents.reserve(urls.size());
-    for (std::size_t i = 0; i < urls.size(); ++i) documents.push_back(fetched(responses[i], urls[i]));
-    return documents;
+    return fetched_all(bmc, https::get_all(bmc.client, urls, {"X-Auth-Token: " + token}), urls);
 }
 
 Fetched fetch_public_document(Bmc& bmc, std::string_view path) {
     const std::string url = bmc_url(bmc.access, path);
-    return fetched(https::request(bmc.client, "GET", url, {}), url);
+    return fetched_one(bmc, https::request(bmc.client, "GET", url, {}), url);
 }
 
 Fetched read_resource(Bmc& bmc, const ResourceReader& reader, const std::string& token) {

@@ -8,6 +8,8 @@
 
 #include "redfish/access.h"
 #include "support/json.h"
+#include "support/memory_budget.h"
+#include "support/run_guard.h"
 
 namespace redfish {
 
@@ -79,6 +81,9 @@ std::optional<support::Json> get_chassisTotalPower(Bmc& bmc, const std::string& 
 std::optional<support::Json> get_chassisPeakPower(Bmc& bmc, const std::string& token);
 
 // Parses a body as a document; where names the request for the error report.
-support::Json parse_document(const std::string& body, const std::string& where);
+// When given, the run's budget is charged with the document (a MemoryBudget
+// failure beyond it) and its guard is asked while the parse runs.
+support::Json parse_document(const std::string& body, const std::string& where, support::MemoryBudget* budget = nullptr,
+                             support::RunGuard* guard = nullptr);
 
 }  // namespace redfish

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string_view>
+#include <unordered_set>
 
 #include "redfish/session.h"
 
@@ -23,9 +24,9 @@ const support::Json* document_at(DocumentStore& store, const std::string& path) 
 
 std::vector<const support::Json*> documents_at(DocumentStore& store, const std::vector<std::string>& paths) {
     std::vector<std::string> asked;
+    std::unordered_set<std::string_view> seen;  // a path listed many times is asked once
     for (const auto& path : paths)
-        if (!store.read.count(path) && std::find(asked.begin(), asked.end(), path) == asked.end())
-            asked.push_back(path);
+        if (!store.read.count(path) && seen.insert(path).second) asked.push_back(path);
     if (!asked.empty()) {
         auto documents = store.fetch(asked);
         for (std::size_t i = 0; i < asked.size(); ++i) store.read.emplace(asked[i], std::move(documents.at(i)));

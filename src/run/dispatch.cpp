@@ -42,6 +42,9 @@ support::RunOutcome run_modes(RunSettings& settings, const std::string& program_
         return interrupted(interruption);
     } catch (const support::Failure& failure) {
         return support::failed(failure);
+    } catch (const std::bad_alloc&) {
+        // Everything the run held is freed by now, so the report has room.
+        return support::failed({support::FailureKind::OutOfMemory, "the system refused memory (std::bad_alloc)"});
     } catch (const std::exception& failure) {
         return support::failed({support::FailureKind::Error, failure.what()});
     }

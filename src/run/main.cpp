@@ -1,7 +1,11 @@
 // bmc-probe: feeds a Zabbix server with the hardware health of one server
 // managed by a BMC, read over Redfish.
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "redfish/https.h"
@@ -41,13 +45,21 @@ void stop_on_signals() {
     }
 }
 
+// A core file would hold the password and the session's token.
+void forbid_core_dumps() {
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
 // Status 2 when what the run printed cannot be written out.
 int finish(int status) { return support::flush_console() ? status : 2; }
 
-int report_failure(const support::Failure& failure) {
+// Allocates nothing, so that it holds when memory is short.
+int report_failure(support::FailureKind kind, const char* message) {
     support::flush_console();
-    const std::string name(support::kind_name(failure.kind));
-    std::fprintf(stderr, "bmc-probe: erro: %s: %s\n", name.c_str(), failure.what());
+    const std::string_view name = support::kind_name(kind);
+    std::fprintf(stderr, "bmc-probe: erro: %.*s: %s\n", static_cast<int>(name.size()), name.data(), message);
     return 1;
 }
 
@@ -56,10 +68,7 @@ std::string critical_error_line() {
            std::string(support::SUPPORT_PHONE);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    std::signal(SIGPIPE, SIG_IGN);
+int probe(int argc, char** argv) {
     stop_on_signals();
     auto settings = run::parse_command_line(argc, argv);
     if (!settings) {
@@ -71,7 +80,20 @@ int main(int argc, char** argv) {
     const std::string program_name = argc > 0 ? argv[0] : "";
     const support::RunOutcome outcome =
         run::run_modes(*settings, program_name, std::chrono::seconds(RUNTIME_LIMIT), &stop_signal);
-    if (outcome.failure) return report_failure(*outcome.failure);
+    if (outcome.failure) return report_failure(outcome.failure->kind, outcome.failure->what());
     if (!outcome.notice.empty()) support::print_line(outcome.notice);
     return finish(outcome.status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    forbid_core_dumps();
+    std::signal(SIGPIPE, SIG_IGN);
+    try {
+        return probe(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Memory ran out outside the run (its settings, its report).
+        return report_failure(support::FailureKind::OutOfMemory, "the system refused memory (std::bad_alloc)");
+    }
 }

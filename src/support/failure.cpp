@@ -11,6 +11,8 @@ std::string_view kind_name(FailureKind kind) {
         case FailureKind::UnsafeHeader: return "UnsafeHeader";
         case FailureKind::ResponseTooLarge: return "ResponseTooLarge";
         case FailureKind::InvalidJson: return "InvalidJson";
+        case FailureKind::MemoryBudget: return "MemoryBudget";
+        case FailureKind::OutOfMemory: return "OutOfMemory";
         case FailureKind::DocumentError: return "DocumentError";
         case FailureKind::ZabbixConfig: return "ZabbixConfig";
         case FailureKind::ZabbixError: return "ZabbixError";

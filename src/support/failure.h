@@ -17,6 +17,8 @@ enum class FailureKind {
     UnsafeHeader,      // a request header would carry a control character
     ResponseTooLarge,  // a BMC answer beyond the body cap
     InvalidJson,       // a BMC answer that is not a JSON document we accept
+    MemoryBudget,      // the BMC's answers, each within the body cap, beyond the run's memory budget
+    OutOfMemory,       // the system refused memory (std::bad_alloc)
     DocumentError,     // a document that is missing or holds a value of the wrong kind
     ZabbixConfig,      // the Zabbix server could not be found from the configuration
     ZabbixError,       // the Zabbix server could not be reached, or answered badly
