@@ -4,6 +4,7 @@
 #include "redfish/https.h"
 #include "support/console.h"
 #include "support/failure.h"
+#include "support/shown_text.h"
 
 namespace redfish {
 namespace {
@@ -42,7 +43,8 @@ support::Json parse_document(const std::string& body, const std::string& where) 
     try {
         return support::Json::parse(body);
     } catch (const support::Json::parse_error& error) {
-        throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer is not JSON: " + error.what());
+        throw support::Failure(support::FailureKind::InvalidJson,
+                               where + ": the answer is not JSON: " + support::shown_text(error.what()));
     } catch (const support::Json::exception& error) {
         // A number too large for a double (1e400) is refused as out of range.
         throw support::Failure(support::FailureKind::InvalidJson,

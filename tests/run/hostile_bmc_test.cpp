@@ -266,3 +266,68 @@ TEST(HostileBmc, LocationNamingAnotherHostNeverGetsTheToken) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every request the BMC saw stayed in /redfish/v1 and carried no dot segment
+// that the BMC could resolve to somewhere else.
+void expect_only_redfish_targets(const bmc_sim::TestBmc& bmc) {
+    for (const auto& request : bmc.requests()) {
+        EXPECT_EQ(request.target.rfind("/redfish/v1", 0), 0u) << hostile::request_log(bmc);
+        EXPECT_EQ(request.target.find(".."), std::string::npos) << hostile::request_log(bmc);
+        EXPECT_EQ(request.target.find("%2"), std::string::npos) << hostile::request_log(bmc);
+    }
+}
+
+TEST(HostileBmc, LinksWithDotSegmentsThatLeaveTheRedfishTreeAreNotFollowed) {
+    for (const std::string& location : {kSessions + "/../../../cgi-bin/logout", kSessions + "/%2e%2E/%2e%2e/%2E%2e/x"}) {
+        SCOPED_TRACE(location);
+        auto bmc = bmc_with_login(location);
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("Falha ao encerrar sessão: the \"Location\" of the login is not a path under /redfish/v1: "),
+                  std::string::npos)
+            << run.out;
+        expect_only_redfish_targets(*bmc);
+    }
+    // The login refused at the usual collection, the root links one outside.
+    auto bmc = kit::start_bmc(kit::bmc_options("openbmc/current_tree"));
+    bmc->script("POST", kSessions, reply(401, {}, "{}"));
+    bmc->script("GET", "/redfish/v1", reply(200, {}, R"({"Links": {"Sessions": {"@odata.id": "/redfish/v1/%2e%2e/login"}}})"));
+    kit::RunOptions options;
+    const auto refused =
+        kit::run_program({"discoveryRedfish", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"}, options);
+    EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
+    expect_only_redfish_targets(*bmc);
+    // A member of the chassis collection that leads out of the tree.
+    auto walked = kit::start_bmc(kit::bmc_options("openbmc/current_tree"));
+    walked->script("GET", "/redfish/v1/Chassis",
+                   reply(200, {}, R"({"Members": [{"@odata.id": "/redfish/v1/Chassis/./../../cgi-bin/dump"}]})"));
+    const auto run =
+        kit::run_program({"discoveryRedfish", "bmc", walked->url_base(), "monitor", hostile::kPassword, "debug"}, options);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    expect_only_redfish_targets(*walked);
+    hostile::expect_logged_out(*walked);
+}
+
+// A refused logout's body of 20 MiB, with escape sequences, carriage returns
+// and lines that read "OK" as a delivery's would: one bounded line, escaped.
+TEST(HostileBmc, RefusedLogoutBodyReachesTheTerminalEscapedAndBounded) {
+    std::string body;
+    while (body.size() < (20u << 20)) body += "\x1b]0;pwned\x07\x1b[2J\rOK\nOK\r\n";
+    auto bmc = bmc_with_login(kSessions + "/s1");
+    bmc->script("DELETE", kSessions + "/s1", reply(500, {}, body));
+    const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string refused = "Falha ao encerrar sessão: 500\n";
+    const auto at = run.out.find(refused);
+    ASSERT_NE(at, std::string::npos) << run.out.substr(0, 2000);
+    const auto start = at + refused.size();
+    const std::string body_line = run.out.substr(start, run.out.find('\n', start) - start);
+    EXPECT_LT(body_line.size(), 1000u);
+    EXPECT_EQ(body_line.find_first_of("\x1b\r\x07"), std::string::npos) << body_line;
+    EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos);
+    EXPECT_EQ(run.out.find("\nOK\r"), std::string::npos);
+}
+
+}  // namespace
