@@ -89,7 +89,7 @@ HealthSnapshot snapshot_of(const redfish::Documents& documents, const Mode& mode
 }
 
 support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
-    redfish::Bmc bmc{request.bmc, redfish::https::client(guard)};
+    redfish::Bmc bmc{request.bmc, redfish::https::client(guard, request.bmc.certificate)};
     const redfish::RedfishSession session = mode.log_in(bmc);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "support/failure.h"
+#include "support/shown_text.h"
 #include "support/text.h"
 
 namespace redfish::https {
@@ -56,7 +57,7 @@ struct Transfer {
     std::unique_ptr<CURL, CurlDeleter> curl;
     CURLcode result = CURLE_OK;
 
-    std::string where() const { return method + " " + url; }
+    std::string where() const { return method + " " + support::shown_text(url); }
 };
 
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
@@ -91,8 +92,16 @@ void prepare(Client& client, Transfer& transfer, const std::vector<std::string>&
     if (curl == nullptr) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
     curl_easy_setopt(curl, CURLOPT_URL, transfer.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    // The path was resolved and checked against /redfish/v1 by the caller;
+    // libcurl's own resolving would only ever change what was checked.
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    // https_proxy and the like would route the login through a host of the
+    // environment's choosing: the BMC is reached directly.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    if (!apply_certificate_check(curl, *client.certificate))
+        throw Failure(FailureKind::TransportError,
+                      transfer.where() + ": this libcurl cannot pin a certificate (it needs its OpenSSL back end)");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error.data());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers.list);
@@ -153,7 +162,17 @@ Response outcome(const Client& client, Transfer& transfer) {
         throw Failure(FailureKind::ResponseTooLarge, transfer.where() + ": the answer's body is larger than " +
                                                          std::to_string(kMaxBodyBytes >> 20) + " MiB");
     if (transfer.result != CURLE_OK) {
-        const std::string reason = transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result);
+        const std::string& refused = client.certificate->refused_fingerprint;
+        if (!refused.empty())
+            throw Failure(FailureKind::CertificateMismatch, transfer.where() +
+                                                                ": the BMC's certificate has the SHA-256 fingerprint " +
+                                                                refused + ", not the one pinned");
+        const std::string reason =
+            support::shown_text(transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result));
+        const std::string rejected = ca_refusal(transfer.curl.get(), transfer.result, *client.certificate);
+        if (!rejected.empty())
+            throw Failure(FailureKind::CertificateRejected,
+                          transfer.where() + ": the BMC's certificate was refused: " + rejected + " (" + reason + ")");
         throw Failure(FailureKind::TransportError, transfer.where() + ": " + reason);
     }
     curl_easy_getinfo(transfer.curl.get(), CURLINFO_RESPONSE_CODE, &transfer.response.status);
@@ -164,8 +183,9 @@ Response outcome(const Client& client, Transfer& transfer) {
 
 void initialise() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
-Client client(support::RunGuard& guard) {
-    Client made{std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard};
+Client client(support::RunGuard& guard, const CertificateCheck& check) {
+    Client made{std::make_unique<CertificateState>(CertificateState{check, {}}),
+                std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard};
     if (!made.multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
     CURLM* multi = made.multi.get();
     curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));
@@ -174,8 +194,8 @@ Client client(support::RunGuard& guard) {
     return made;
 }
 
-Response request(Client& client, std::string_view method, const std::string& url, const std::vector<std::string>& header_lines,
-                 const std::optional<std::string>& body) {
+Response request(Client& client, std::string_view method, const std::string& url,
+                 const std::vector<std::string>& header_lines, const std::optional<std::string>& body) {
     std::vector<Transfer> transfers(1);
     transfers[0].method = std::string(method);
     transfers[0].url = url;
@@ -185,7 +205,8 @@ Response request(Client& client, std::string_view method, const std::string& url
     return outcome(client, transfers[0]);
 }
 
-std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls, const std::vector<std::string>& header_lines) {
+std::vector<Response> get_all(Client& client, const std::vector<std::string>& urls,
+                              const std::vector<std::string>& header_lines) {
     std::vector<Transfer> transfers(urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i) {
         transfers[i].method = "GET";
