@@ -265,49 +265,43 @@ TEST(HostileBmc, LocationNamingAnotherHostNeverGetsTheToken) {
     EXPECT_EQ(elsewhere.connections(), 0);
 }
 
-}  // namespace
+struct Escape {
+    std::string mode, scenario, method, path;
+    bmc_sim::Reply answer;
+    std::string line;  // printed
+};
 
-namespace {
-
-// Every request the BMC saw stayed in /redfish/v1 and carried no dot segment
-// that the BMC could resolve to somewhere else.
-void expect_only_redfish_targets(const bmc_sim::TestBmc& bmc) {
-    for (const auto& request : bmc.requests()) {
-        EXPECT_EQ(request.target.rfind("/redfish/v1", 0), 0u) << hostile::request_log(bmc);
-        EXPECT_EQ(request.target.find(".."), std::string::npos) << hostile::request_log(bmc);
-        EXPECT_EQ(request.target.find("%2"), std::string::npos) << hostile::request_log(bmc);
-    }
-}
-
+// A login's Location, the session collection the root links when the login
+// is refused (the BMC takes another password), a member of the chassis: each
+// leads out of the tree.
 TEST(HostileBmc, LinksWithDotSegmentsThatLeaveTheRedfishTreeAreNotFollowed) {
-    for (const std::string& location : {kSessions + "/../../../cgi-bin/logout", kSessions + "/%2e%2E/%2e%2e/%2E%2e/x"}) {
-        SCOPED_TRACE(location);
-        auto bmc = bmc_with_login(location);
-        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
-        EXPECT_EQ(run.status, 0) << run.out << run.err;
-        EXPECT_NE(run.out.find("Falha ao encerrar sessão: the \"Location\" of the login is not a path under /redfish/v1: "),
-                  std::string::npos)
-            << run.out;
-        expect_only_redfish_targets(*bmc);
+    const auto login_at = [](const std::string& location) {
+        return reply(201, {{"X-Auth-Token", "T0kenT0kenT0kenT0ken"}, {"Location", location}}, "{}");
+    };
+    const std::string outside =
+        "Falha ao encerrar sessão: the \"Location\" of the login is not a path under /redfish/v1: ";
+    const std::string root = R"({"Links": {"Sessions": {"@odata.id": "/redfish/v1/%2e%2e/login"}}})";
+    const Escape cases[] = {
+        {"discoveryOpenBMC", "a_healthy", "POST", kSessions, login_at(kSessions + "/../../../cgi-bin/x"), outside},
+        {"discoveryOpenBMC", "a_healthy", "POST", kSessions, login_at(kSessions + "/%2e%2E/%2e%2e/%2E%2e/x"), outside},
+        {"discoveryRedfish", "openbmc/current_tree", "GET", "/redfish/v1", reply(200, {}, root), "Falha ao obter"},
+        {"discoveryRedfish", "openbmc/current_tree", "GET", "/redfish/v1/Chassis",
+         reply(200, {}, R"({"Members": [{"@odata.id": "/redfish/v1/Chassis/./../../x"}]})"), "Sessão encerrada"},
+    };
+    for (const auto& escape : cases) {
+        auto options = kit::bmc_options(escape.scenario);
+        if (escape.path == "/redfish/v1") options.password = "another";
+        auto bmc = kit::start_bmc(std::move(options));
+        bmc->script(escape.method, escape.path, escape.answer);
+        const auto run =
+            kit::run_program({escape.mode, "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"});
+        EXPECT_NE(run.out.find(escape.line), std::string::npos) << run.out;
+        hostile::expect_no_password(run);
+        for (const auto& request : bmc->requests()) {
+            EXPECT_EQ(request.target.rfind("/redfish/v1", 0), 0u) << hostile::request_log(*bmc);
+            EXPECT_EQ(request.target.find_first_of(".%"), std::string::npos) << hostile::request_log(*bmc);
+        }
     }
-    // The login refused at the usual collection, the root links one outside.
-    auto bmc = kit::start_bmc(kit::bmc_options("openbmc/current_tree"));
-    bmc->script("POST", kSessions, reply(401, {}, "{}"));
-    bmc->script("GET", "/redfish/v1", reply(200, {}, R"({"Links": {"Sessions": {"@odata.id": "/redfish/v1/%2e%2e/login"}}})"));
-    kit::RunOptions options;
-    const auto refused =
-        kit::run_program({"discoveryRedfish", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"}, options);
-    EXPECT_EQ(refused.status, 1) << refused.out << refused.err;
-    expect_only_redfish_targets(*bmc);
-    // A member of the chassis collection that leads out of the tree.
-    auto walked = kit::start_bmc(kit::bmc_options("openbmc/current_tree"));
-    walked->script("GET", "/redfish/v1/Chassis",
-                   reply(200, {}, R"({"Members": [{"@odata.id": "/redfish/v1/Chassis/./../../cgi-bin/dump"}]})"));
-    const auto run =
-        kit::run_program({"discoveryRedfish", "bmc", walked->url_base(), "monitor", hostile::kPassword, "debug"}, options);
-    EXPECT_EQ(run.status, 0) << run.out << run.err;
-    expect_only_redfish_targets(*walked);
-    hostile::expect_logged_out(*walked);
 }
 
 // A refused logout's body of 20 MiB, with escape sequences, carriage returns
@@ -327,7 +321,6 @@ TEST(HostileBmc, RefusedLogoutBodyReachesTheTerminalEscapedAndBounded) {
     EXPECT_LT(body_line.size(), 1000u);
     EXPECT_EQ(body_line.find_first_of("\x1b\r\x07"), std::string::npos) << body_line;
     EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos);
-    EXPECT_EQ(run.out.find("\nOK\r"), std::string::npos);
 }
 
 }  // namespace
