@@ -90,6 +90,7 @@ TEST(BmcAccess, PasswordFromAFileOrACredentialAndTheCertificateCheckedWithoutAPr
         EXPECT_TRUE(bmc->requests().empty()) << hostile::request_log(*bmc);
     }
     EXPECT_EQ(proxy.connections(), 0);
+    fs::remove_all(kDir);
 }
 
 }  // namespace
