@@ -2,15 +2,18 @@
 // over, the token and the Location taken from them, and the logout address
 // made from the Location. Whatever the BMC sends, a token the probe would
 // send back cannot split a header, and the logout goes to the BMC's own host
-// and port.
+// and port, to a path under /redfish/v1 with no dot segment left that the
+// BMC could resolve elsewhere (the whole input is tried as a path too).
 #include <curl/curl.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "redfish/https.h"
+#include "redfish/redfish_path.h"
 #include "redfish/session.h"
 
 namespace {
@@ -41,6 +44,20 @@ void check_logout_address(const std::string& location) {
     curl_url_cleanup(url);
 }
 
+// A path redfish_tree_path kept: in the tree, without a segment that is a
+// dot (plainly or encoded), and unchanged when resolved once more.
+void check_tree_path(const std::string& path) {
+    const auto resolved = redfish::redfish_tree_path(path);
+    if (!resolved) return;
+    const std::string route = resolved->substr(0, resolved->find('?'));
+    if (route != "/redfish/v1" && route.rfind("/redfish/v1/", 0) != 0) fail("a path outside the tree: " + *resolved);
+    std::string lower = "/" + route + "/";
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* dot : {"/./", "/../", "/%2e/", "/.%2e/", "/%2e./", "/%2e%2e/"})
+        if (lower.find(dot) != std::string::npos) fail("a dot segment is left: " + *resolved);
+    if (redfish::redfish_tree_path(*resolved) != resolved) fail("resolving twice changes " + *resolved);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -60,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string line = "X-Auth-Token: " + *token;
         if (line.find_first_of("\r\n") != std::string::npos) fail("a header line would split");
     }
-    if (const auto location = redfish::https::header(response, "Location")) check_logout_address(*location);
+    if (const auto location = redfish::https::header(response, "Location")) {
+        check_logout_address(*location);
+        check_tree_path(redfish::link_path(*location));
+    }
+    check_tree_path(input);
     return 0;
 }

@@ -79,7 +79,7 @@ Reduction read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& sessi
 }
 
 support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
-    redfish::Bmc bmc{request.bmc, redfish::https::client(guard)};
+    redfish::Bmc bmc{request.bmc, redfish::https::client(guard, request.bmc.certificate)};
     const redfish::RedfishSession session = mode.log_in(bmc);
     if (!usable(session.token)) {
         support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");

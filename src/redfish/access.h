@@ -1,6 +1,6 @@
 #pragma once
-// What the Redfish client needs of a run: where the BMC answers and who logs
-// in. Every Redfish address is "https://" + url_base + path, joined as they
+// What the Redfish client needs of a run: where the BMC answers, who logs
+// in, and how its certificate is checked. Every Redfish address is "https://" + url_base + path, joined as they
 // are.
 #include <string>
 #include <string_view>
@@ -13,6 +13,7 @@ struct BmcAccess {
     std::string url_base;
     std::string user;
     std::string pwd;
+    https::CertificateCheck certificate;  // none by default
 };
 
 // One run's way to its BMC: where it answers and who logs in, and the

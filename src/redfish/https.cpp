@@ -8,6 +8,7 @@
 #include <new>
 
 #include "support/failure.h"
+#include "support/shown_text.h"
 #include "support/text.h"
 
 namespace redfish::https {
@@ -61,7 +62,7 @@ struct Transfer {
     std::unique_ptr<CURL, CurlDeleter> curl;
     CURLcode result = CURLE_OK;
 
-    std::string where() const { return method + " " + url; }
+    std::string where() const { return method + " " + support::shown_text(url); }
 };
 
 // Grows the body by doubling up to the cap, charging the budget for the old
@@ -125,8 +126,16 @@ void prepare(Client& client, Transfer& transfer, const std::vector<std::string>&
     if (curl == nullptr) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
     curl_easy_setopt(curl, CURLOPT_URL, transfer.url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
+    // The path was resolved and checked against /redfish/v1 by the caller;
+    // libcurl's own resolving would only ever change what was checked.
+    curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+    // https_proxy and the like would route the login through a host of the
+    // environment's choosing: the BMC is reached directly.
+    curl_easy_setopt(curl, CURLOPT_PROXY, "");
+    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+    if (!apply_certificate_check(curl, *client.certificate))
+        throw Failure(FailureKind::TransportError,
+                      transfer.where() + ": this libcurl cannot pin a certificate (it needs its OpenSSL back end)");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error.data());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers.list);
@@ -195,7 +204,17 @@ Response outcome(const Client& client, Transfer& transfer) {
     if (transfer.out_of_memory)
         throw Failure(FailureKind::OutOfMemory, transfer.where() + ": the system refused memory for the answer");
     if (transfer.result != CURLE_OK) {
-        const std::string reason = transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result);
+        const std::string& refused = client.certificate->refused_fingerprint;
+        if (!refused.empty())
+            throw Failure(FailureKind::CertificateMismatch, transfer.where() +
+                                                                ": the BMC's certificate has the SHA-256 fingerprint " +
+                                                                refused + ", not the one pinned");
+        const std::string reason =
+            support::shown_text(transfer.error[0] ? transfer.error.data() : curl_easy_strerror(transfer.result));
+        const std::string rejected = ca_refusal(transfer.curl.get(), transfer.result, *client.certificate);
+        if (!rejected.empty())
+            throw Failure(FailureKind::CertificateRejected,
+                          transfer.where() + ": the BMC's certificate was refused: " + rejected + " (" + reason + ")");
         throw Failure(FailureKind::TransportError, transfer.where() + ": " + reason);
     }
     curl_easy_getinfo(transfer.curl.get(), CURLINFO_RESPONSE_CODE, &transfer.response.status);
@@ -206,8 +225,11 @@ Response outcome(const Client& client, Transfer& transfer) {
 
 void initialise() { curl_global_init(CURL_GLOBAL_DEFAULT); }
 
-Client client(support::RunGuard& guard) {
-    Client made{std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()), &guard, {}};
+Client client(support::RunGuard& guard, const CertificateCheck& check) {
+    Client made{std::make_unique<CertificateState>(CertificateState{check, {}}),
+                std::unique_ptr<CURLM, MultiDeleter>(curl_multi_init()),
+                &guard,
+                {}};
     if (!made.multi) throw Failure(FailureKind::TransportError, "libcurl could not be initialised");
     CURLM* multi = made.multi.get();
     curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(kMaxInFlight));

@@ -1,8 +1,10 @@
 #pragma once
 // HTTPS requests to the BMC over connections kept for the run: one for
 // requests made one at a time, at most kMaxInFlight for a batch made at once.
-// The BMC's certificate is not verified, no cookie is kept, and each request
-// may take only the time the run's guard has left.
+// The BMC's certificate is checked only as the administrator asks
+// (certificate.h), no proxy of the environment is used, no cookie is kept,
+// the path goes out as given (the callers resolve its dot segments), and each
+// request may take only the time the run's guard has left.
 #include <curl/curl.h>
 
 #include <memory>
@@ -11,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "redfish/certificate.h"
 #include "support/memory_budget.h"
 #include "support/run_guard.h"
 
@@ -27,6 +30,8 @@ struct MultiDeleter {
 // well: the bodies being received count in it, and a body that would not fit
 // ends the run (MemoryBudget).
 struct Client {
+    // Declared before multi, so that the connections that point to it close first.
+    std::unique_ptr<CertificateState> certificate;
     std::unique_ptr<CURLM, MultiDeleter> multi;
     support::RunGuard* guard;
     support::MemoryBudget memory;
@@ -35,9 +40,9 @@ struct Client {
 // libcurl's set-up, once per process before any client is made.
 void initialise();
 
-// A client whose requests wait under guard; raises a TransportError when
-// libcurl cannot make one.
-Client client(support::RunGuard& guard);
+// A client whose requests wait under guard and check the BMC's certificate
+// as check says; raises a TransportError when libcurl cannot make one.
+Client client(support::RunGuard& guard, const CertificateCheck& check = {});
 
 struct Response {
     long status = 0;
@@ -54,8 +59,9 @@ inline constexpr int kMaxInFlight = 4;
 
 // One request. header_lines are "Name: value"; body is sent when given.
 // Transport failures raise support::Failure of kind "TransportError", naming
-// the method, the URL and libcurl's reason; running out of time raises
-// support::Interrupted.
+// the method, the URL and libcurl's reason; a certificate the check refuses,
+// "CertificateMismatch" (the pin) or "CertificateRejected" (the CA bundle);
+// running out of time raises support::Interrupted.
 Response request(Client& client, std::string_view method, const std::string& url,
                  const std::vector<std::string>& header_lines, const std::optional<std::string>& body = std::nullopt);
 

@@ -8,6 +8,7 @@
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_parse.h"
+#include "support/shown_text.h"
 
 namespace redfish {
 namespace {
@@ -65,7 +66,8 @@ support::Json parse_document(const std::string& body, const std::string& where, 
     } catch (const support::Failure& failure) {
         throw support::Failure(failure.kind, where + ": " + failure.what());
     } catch (const support::Json::parse_error& error) {
-        throw support::Failure(support::FailureKind::InvalidJson, where + ": the answer is not JSON: " + error.what());
+        throw support::Failure(support::FailureKind::InvalidJson,
+                               where + ": the answer is not JSON: " + support::shown_text(error.what()));
     } catch (const support::Json::exception& error) {
         // A number too large for a double (1e400) is refused as out of range.
         throw support::Failure(support::FailureKind::InvalidJson,

@@ -4,18 +4,14 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "redfish/session.h"
+#include "redfish/redfish_path.h"
 
 namespace redfish {
 
 std::optional<std::string> odata_path(const support::Json& link) {
     if (!link.is_string()) return std::nullopt;
-    std::string path = session_path(link.get<std::string>());
-    path = path.substr(0, path.find('#'));
-    const bool in_redfish = path == kServiceRoot || path.rfind(std::string(kServiceRoot) + "/", 0) == 0;
-    const bool plain = std::none_of(path.begin(), path.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; });
-    if (!in_redfish || !plain) return std::nullopt;
-    return path;
+    const std::string path = link_path(link.get<std::string>());
+    return redfish_tree_path(path.substr(0, path.find('#')));
 }
 
 const support::Json* document_at(DocumentStore& store, const std::string& path) {

@@ -39,7 +39,8 @@ const support::Json* known_document(const DocumentStore& store, const std::strin
 
 // The path of an @odata.id value, kept only when it is a Redfish path on the
 // BMC itself: a full URL is cut to its path (the token goes to no other
-// host), a fragment is dropped, and anything outside /redfish/v1 is refused.
+// host), a fragment is dropped, dot segments are resolved, and anything that
+// then lies outside /redfish/v1 is refused (redfish_path.h).
 std::optional<std::string> odata_path(const support::Json& link);
 
 // One chassis and the resources it links that were read (nullptr where it

@@ -3,11 +3,12 @@
 #include "redfish/access.h"
 #include "redfish/https.h"
 #include "redfish/readers.h"
+#include "redfish/redfish_path.h"
 #include "redfish/service.h"
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json.h"
-#include "support/utf8.h"
+#include "support/shown_text.h"
 
 namespace redfish {
 namespace {
@@ -63,28 +64,25 @@ RedfishSession post_authToken_linked(Bmc& bmc) {
     return refused_unless_created(answer);
 }
 
-std::string session_path(const std::string& location) {
-    const auto scheme_end = location.find("://");
-    if (scheme_end == std::string::npos || location.find('/') < scheme_end) return location;
-    const auto path_start = location.find_first_of("/?", scheme_end + 3);
-    if (path_start == std::string::npos) return "/";
-    const std::string rest = location.substr(path_start);
-    return rest.front() == '?' ? "/" + rest : rest;
-}
-
 std::optional<std::string> logout_url(const BmcAccess& access, const std::string& location) {
-    const std::string path = session_path(location);
     // Appended to url_base, anything but a path could change the host the
-    // token goes to ("@elsewhere/...", ".example.com/...").
-    if (path.empty() || path.front() != '/') return std::nullopt;
-    return bmc_url(access, path);
+    // token goes to ("@elsewhere/...", ".example.com/..."); a path that
+    // leaves /redfish/v1 would hand it to another service of the BMC.
+    const auto path = redfish_tree_path(link_path(location));
+    if (!path) return std::nullopt;
+    return bmc_url(access, *path);
 }
 
 void delete_session(Bmc& bmc, const std::string& token, const std::optional<std::string>& session_uri) {
     if (!session_uri) return;  // nothing names the session to close
     const auto url = logout_url(bmc.access, *session_uri);
     if (!url) {
-        support::print_line("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC");
+        if (link_path(*session_uri).rfind('/', 0) != 0)
+            support::print_line("Falha ao encerrar sessão: the \"Location\" of the login is not a path on this BMC");
+        else
+            support::print_line(
+                "Falha ao encerrar sessão: the \"Location\" of the login is not a path under /redfish/v1: " +
+                support::shown_text(*session_uri));
         return;
     }
     https::Response response;
@@ -99,7 +97,7 @@ void delete_session(Bmc& bmc, const std::string& token, const std::optional<std:
         return;
     }
     support::print_line("Falha ao encerrar sessão: " + std::to_string(response.status));
-    support::print_line(support::valid_utf8(response.body));
+    support::print_line(support::shown_text(response.body));
 }
 
 }  // namespace redfish

@@ -26,12 +26,9 @@ RedfishSession post_authToken_linked(Bmc& bmc);
 // except by running out of time.
 void delete_session(Bmc& bmc, const std::string& token, const std::optional<std::string>& session_uri);
 
-// The path (and query) a "Location" value names: itself when it is a path,
-// the part after the authority when it is a full URL.
-std::string session_path(const std::string& location);
-
-// Where the logout goes for a "Location" value: url_base with its session
-// path; no value when that is not a path, which could name another host.
+// Where the logout goes for a "Location" value: url_base with its path, dot
+// segments resolved; no value when that is not a path (it could name another
+// host) or lies outside /redfish/v1.
 std::optional<std::string> logout_url(const BmcAccess& access, const std::string& location);
 
 }  // namespace redfish

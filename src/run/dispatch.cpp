@@ -3,6 +3,7 @@
 #include <exception>
 #include <new>
 
+#include "run/bmc_arguments.h"
 #include "run/version_banner.h"
 #include "support/launch.h"
 #include "zabbix/server.h"
@@ -16,8 +17,7 @@ support::RunOutcome dispatch(RunSettings& settings, const std::string& program_n
     settings.zabbix_server = zabbix::obtain_zabbix_server();
     for (const auto& mode : kCollectionModes)
         if (settings.mode == mode.word) {
-            const health::CycleRequest request{
-                {settings.url_base, settings.user, settings.pwd}, *settings.zabbix_host, *settings.zabbix_server};
+            const health::CycleRequest request{bmc_access(settings), *settings.zabbix_host, *settings.zabbix_server};
             return mode.cycle(request, guard);
         }
     if (settings.mode.find("launch_") != std::string::npos) support::launch(settings.mode);

@@ -7,7 +7,11 @@ namespace support {
 std::string_view kind_name(FailureKind kind) {
     switch (kind) {
         case FailureKind::MissingSetting: return "MissingSetting";
+        case FailureKind::InvalidSetting: return "InvalidSetting";
+        case FailureKind::UnreadableFile: return "UnreadableFile";
         case FailureKind::TransportError: return "TransportError";
+        case FailureKind::CertificateMismatch: return "CertificateMismatch";
+        case FailureKind::CertificateRejected: return "CertificateRejected";
         case FailureKind::UnsafeHeader: return "UnsafeHeader";
         case FailureKind::ResponseTooLarge: return "ResponseTooLarge";
         case FailureKind::InvalidJson: return "InvalidJson";

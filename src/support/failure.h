@@ -26,6 +26,12 @@ enum class FailureKind {
     InvalidRowName,    // a discovery row's name is not text, so its keys cannot be built
     Stopped,           // SIGTERM or SIGINT stopped the run before it was done
     Error,             // anything else that was not foreseen
+
+    // The settings of the BMC's access and its certificate.
+    InvalidSetting,       // an argument that does not say what its form asks for
+    UnreadableFile,       // a file an argument names (password, CA bundle) could not be read
+    CertificateMismatch,  // the BMC's certificate is not the one pinned
+    CertificateRejected,  // the BMC's certificate does not verify against the CA bundle named
 };
 
 std::string_view kind_name(FailureKind kind);

@@ -30,7 +30,7 @@ std::unique_ptr<bmc_sim::TestBmc> start_bmc(bmc_sim::Options options) {
 }
 
 redfish::BmcAccess access_for(const bmc_sim::TestBmc& bmc, const std::string& user, const std::string& pwd) {
-    return {bmc.url_base(), user, pwd};
+    return {bmc.url_base(), user, pwd, {}};
 }
 
 std::unique_ptr<BmcLink> link_for(const redfish::BmcAccess& access, std::chrono::milliseconds limit) {

@@ -8,8 +8,10 @@
 #include "bmc-sim/bodies.h"
 #include "kit/capture_stdout.h"
 #include "kit/test_bmc.h"
+#include "redfish/redfish_path.h"
 #include "support/failure.h"
 #include "support/json.h"
+#include "support/shown_text.h"
 
 namespace {
 
@@ -157,13 +159,15 @@ TEST(Session, LogoutAnsweredNoContentPrintsOnlyTheSuccessLine) {
     EXPECT_EQ(logout(kit::access_for(*bmc), "t", kSessions + "/s1"), kLoggedOut);
 }
 
+// The body on one line, escaped and bounded as support::shown_text shows it.
 TEST(Session, RefusedLogoutPrintsTheStatusAndThenTheBody) {
     auto bmc = kit::start_bmc();
     std::string printed;
     const auto session = login(kit::access_for(*bmc), printed);
     ASSERT_TRUE(session.token);
     EXPECT_EQ(logout(kit::access_for(*bmc), *session.token, kSessions + "/Zz9Zz9Zz9Z"),
-              "Falha ao encerrar sessão: 404\n" + bmc_sim::bodies::resource_not_found("Session", "Zz9Zz9Zz9Z") + "\n");
+              "Falha ao encerrar sessão: 404\n" +
+                  support::shown_text(bmc_sim::bodies::resource_not_found("Session", "Zz9Zz9Zz9Z")) + "\n");
 
     bmc->script("DELETE", kSessions + "/empty", reply(500));
     EXPECT_EQ(logout(kit::access_for(*bmc), "t", kSessions + "/empty"), "Falha ao encerrar sessão: 500\n\n");
@@ -194,7 +198,7 @@ TEST(Session, LocationThatIsAFullUrlSendsOnlyItsPathToUrlBase) {
     EXPECT_EQ(elsewhere->tls_connections(), 0);
 }
 
-TEST(Session, SessionPathOfALocationValue) {
+TEST(Session, PathOfALink) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"/redfish/v1/SessionService/Sessions/abc", "/redfish/v1/SessionService/Sessions/abc"},
         {"https://10.0.0.9:8443/redfish/v1/SessionService/Sessions/abc", "/redfish/v1/SessionService/Sessions/abc"},
@@ -203,7 +207,7 @@ TEST(Session, SessionPathOfALocationValue) {
         {"https://bmc.example?x=1", "/?x=1"},
         {"/next?to=https://elsewhere/", "/next?to=https://elsewhere/"},
     };
-    for (const auto& [location, path] : cases) EXPECT_EQ(redfish::session_path(location), path) << location;
+    for (const auto& [location, path] : cases) EXPECT_EQ(redfish::link_path(location), path) << location;
 }
 
 TEST(Session, WithoutSessionUriTheLogoutSendsAndPrintsNothing) {

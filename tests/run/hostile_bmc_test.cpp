@@ -265,4 +265,62 @@ TEST(HostileBmc, LocationNamingAnotherHostNeverGetsTheToken) {
     EXPECT_EQ(elsewhere.connections(), 0);
 }
 
+struct Escape {
+    std::string mode, scenario, method, path;
+    bmc_sim::Reply answer;
+    std::string line;  // printed
+};
+
+// A login's Location, the session collection the root links when the login
+// is refused (the BMC takes another password), a member of the chassis: each
+// leads out of the tree.
+TEST(HostileBmc, LinksWithDotSegmentsThatLeaveTheRedfishTreeAreNotFollowed) {
+    const auto login_at = [](const std::string& location) {
+        return reply(201, {{"X-Auth-Token", "T0kenT0kenT0kenT0ken"}, {"Location", location}}, "{}");
+    };
+    const std::string outside =
+        "Falha ao encerrar sessão: the \"Location\" of the login is not a path under /redfish/v1: ";
+    const std::string root = R"({"Links": {"Sessions": {"@odata.id": "/redfish/v1/%2e%2e/login"}}})";
+    const Escape cases[] = {
+        {"discoveryOpenBMC", "a_healthy", "POST", kSessions, login_at(kSessions + "/../../../cgi-bin/x"), outside},
+        {"discoveryOpenBMC", "a_healthy", "POST", kSessions, login_at(kSessions + "/%2e%2E/%2e%2e/%2E%2e/x"), outside},
+        {"discoveryRedfish", "openbmc/current_tree", "GET", "/redfish/v1", reply(200, {}, root), "Falha ao obter"},
+        {"discoveryRedfish", "openbmc/current_tree", "GET", "/redfish/v1/Chassis",
+         reply(200, {}, R"({"Members": [{"@odata.id": "/redfish/v1/Chassis/./../../x"}]})"), "Sessão encerrada"},
+    };
+    for (const auto& escape : cases) {
+        auto options = kit::bmc_options(escape.scenario);
+        if (escape.path == "/redfish/v1") options.password = "another";
+        auto bmc = kit::start_bmc(std::move(options));
+        bmc->script(escape.method, escape.path, escape.answer);
+        const auto run =
+            kit::run_program({escape.mode, "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"});
+        EXPECT_NE(run.out.find(escape.line), std::string::npos) << run.out;
+        hostile::expect_no_password(run);
+        for (const auto& request : bmc->requests()) {
+            EXPECT_EQ(request.target.rfind("/redfish/v1", 0), 0u) << hostile::request_log(*bmc);
+            EXPECT_EQ(request.target.find_first_of(".%"), std::string::npos) << hostile::request_log(*bmc);
+        }
+    }
+}
+
+// A refused logout's body of 20 MiB, with escape sequences, carriage returns
+// and lines that read "OK" as a delivery's would: one bounded line, escaped.
+TEST(HostileBmc, RefusedLogoutBodyReachesTheTerminalEscapedAndBounded) {
+    std::string body;
+    while (body.size() < (20u << 20)) body += "\x1b]0;pwned\x07\x1b[2J\rOK\nOK\r\n";
+    auto bmc = bmc_with_login(kSessions + "/s1");
+    bmc->script("DELETE", kSessions + "/s1", reply(500, {}, body));
+    const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string refused = "Falha ao encerrar sessão: 500\n";
+    const auto at = run.out.find(refused);
+    ASSERT_NE(at, std::string::npos) << run.out.substr(0, 2000);
+    const auto start = at + refused.size();
+    const std::string body_line = run.out.substr(start, run.out.find('\n', start) - start);
+    EXPECT_LT(body_line.size(), 1000u);
+    EXPECT_EQ(body_line.find_first_of("\x1b\r\x07"), std::string::npos) << body_line;
+    EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos);
+}
+
 }  // namespace

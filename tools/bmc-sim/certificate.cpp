@@ -35,9 +35,8 @@ File open_file(const std::filesystem::path& path, const char* mode) {
     return file;
 }
 
-}  // namespace
-
-Certificate make_self_signed_certificate() {
+// A certificate for common_name, signed by issuer or by itself when none.
+Certificate make_certificate(const char* common_name, const Certificate* issuer, bool authority) {
     Certificate made;
     made.key.reset(EVP_EC_gen("P-256"));
     require(made.key != nullptr, "key generation");
@@ -51,13 +50,33 @@ Certificate make_self_signed_certificate() {
     X509_set_pubkey(cert, made.key.get());
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("bmc-sim"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(common_name), -1, -1,
                                0);
-    X509_set_issuer_name(cert, name);
-    add_extension(cert, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
-    add_extension(cert, NID_basic_constraints, "critical,CA:TRUE");
-    require(X509_sign(cert, made.key.get(), EVP_sha256()) > 0, "signing");
+    X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer->cert.get()) : name);
+    if (!authority) add_extension(cert, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+    add_extension(cert, NID_basic_constraints, authority || !issuer ? "critical,CA:TRUE" : "critical,CA:FALSE");
+    require(X509_sign(cert, issuer ? issuer->key.get() : made.key.get(), EVP_sha256()) > 0, "signing");
     return made;
+}
+
+}  // namespace
+
+Certificate make_self_signed_certificate() { return make_certificate("127.0.0.1", nullptr, false); }
+
+Certificate make_certificate_signed_by(const Certificate& issuer) {
+    return make_certificate("127.0.0.1", &issuer, false);
+}
+
+Certificate make_certificate_authority() { return make_certificate("bmc-sim test CA", nullptr, true); }
+
+void write_certificate(const Certificate& certificate, const std::filesystem::path& dir) {
+    std::filesystem::create_directories(dir);
+    const auto key_path = dir / "key.pem";
+    require(PEM_write_X509(open_file(dir / "cert.pem", "w").get(), certificate.cert.get()) == 1, "writing cert.pem");
+    require(PEM_write_PrivateKey(open_file(key_path, "w").get(), certificate.key.get(), nullptr, nullptr, 0, nullptr,
+                                 nullptr) == 1,
+            "writing key.pem");
+    std::filesystem::permissions(key_path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 Certificate certificate_in(const std::filesystem::path& dir) {
@@ -69,13 +88,8 @@ Certificate certificate_in(const std::filesystem::path& dir) {
         require(loaded.cert && loaded.key, "reading the PEM files");
         return loaded;
     }
-    std::filesystem::create_directories(dir);
     Certificate made = make_self_signed_certificate();
-    require(PEM_write_X509(open_file(cert_path, "w").get(), made.cert.get()) == 1, "writing cert.pem");
-    require(PEM_write_PrivateKey(open_file(key_path, "w").get(), made.key.get(), nullptr, nullptr, 0, nullptr,
-                                 nullptr) == 1,
-            "writing key.pem");
-    std::filesystem::permissions(key_path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    write_certificate(made, dir);
     return made;
 }
 

@@ -25,6 +25,14 @@ struct Certificate {
 // A P-256 key and a certificate for CN and IP 127.0.0.1, valid for a day.
 Certificate make_self_signed_certificate();
 
+// The same signed by issuer, a certificate authority as
+// make_certificate_authority makes one.
+Certificate make_certificate_signed_by(const Certificate& issuer);
+Certificate make_certificate_authority();
+
+// dir/cert.pem and dir/key.pem, the folder made when missing.
+void write_certificate(const Certificate& certificate, const std::filesystem::path& dir);
+
 // dir/cert.pem and dir/key.pem when both exist; otherwise a new certificate,
 // written there so that a client can pin it (curl --cacert dir/cert.pem).
 Certificate certificate_in(const std::filesystem::path& dir);
