@@ -7,6 +7,7 @@
 #include "health/lists.h"
 #include "support/console.h"
 #include "support/program.h"
+#include "support/shown_text.h"
 #include "support/value_text.h"
 
 namespace health {
@@ -23,7 +24,7 @@ void append_value_line(std::string& out, std::string_view label, const Json& val
     out += support::GREEN;
     out += label;
     out += support::RESET;
-    out += support::value_text(value);
+    out += support::shown_text(support::value_text(value));
     out += suffix;
     out += '\n';
 }

@@ -7,6 +7,7 @@
 #include "support/console.h"
 #include "support/failure.h"
 #include "support/json_text.h"
+#include "support/shown_text.h"
 #include "zabbix/link.h"
 
 namespace health {
@@ -59,7 +60,8 @@ std::string key_parameter(const std::string& name) {
 
 std::string key_list(const std::vector<std::string>& keys, std::size_t named) {
     std::string list;
-    for (std::size_t i = 0; i < keys.size() && i < named; ++i) list += (i == 0 ? "" : ", ") + keys[i];
+    for (std::size_t i = 0; i < keys.size() && i < named; ++i)
+        list += (i == 0 ? "" : ", ") + support::shown_text(keys[i]);
     return keys.size() > named ? list + " and " + std::to_string(keys.size() - named) + " more" : list;
 }
 

@@ -7,6 +7,8 @@
 
 #include <csignal>
 
+#include <algorithm>
+#include <set>
 #include <thread>
 
 #include "hostile_support.h"
@@ -320,6 +322,53 @@ TEST(HostileBmc, RefusedLogoutBodyReachesTheTerminalEscapedAndBounded) {
     const std::string body_line = run.out.substr(start, run.out.find('\n', start) - start);
     EXPECT_LT(body_line.size(), 1000u);
     EXPECT_EQ(body_line.find_first_of("\x1b\r\x07"), std::string::npos) << body_line;
+    EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The healthy machine's Thermal with its first temperatures renamed.
+std::string thermal_named(const std::vector<std::pair<std::string, std::string>>& names_and_ids) {
+    auto thermal = support::Json::parse(bmc_sim::load_scenario(kit::testdata_dir("a_healthy")).resources[2].body);
+    for (std::size_t i = 0; i < names_and_ids.size(); ++i) {
+        thermal["Temperatures"][i]["Name"] = names_and_ids[i].first;
+        thermal["Temperatures"][i]["MemberId"] = names_and_ids[i].second;
+    }
+    return thermal.dump();
+}
+
+// Names chosen to meet what the generic mode makes of repeated names: every
+// row still gets a key of its own, so no value lands on another row's key.
+TEST(HostileBmc, RowNamesThatMimicTheRenamingStillGiveEveryRowItsOwnKeys) {
+    auto bmc = kit::start_bmc();
+    bmc->script("GET", "/redfish/v1/Chassis/chassis/Thermal",
+                reply(200, {}, thermal_named({{"X", "1"}, {"X", "1"}, {"X (1)", "a"}, {"X (1) (2)", "b"}})));
+    kit::TestTrapper trapper;
+    kit::RunOptions options;
+    options.env["BMC_PROBE_ZABBIX_SERVER"] = local(trapper.port());
+    const auto run =
+        kit::run_program({"discoveryRedfish", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "bmc01"}, options);
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const auto keys = trapper.keys();
+    const std::set<std::string> distinct(keys.begin(), keys.end());
+    EXPECT_EQ(distinct.size(), keys.size());
+    EXPECT_EQ(std::count_if(keys.begin(), keys.end(), [](const std::string& key) { return key.rfind("tempHealth[X", 0) == 0; }),
+              4);
+}
+
+// Sensor names with escape sequences and NUL reach the report escaped; only
+// the report's own colours are control bytes on the terminal.
+TEST(HostileBmc, BmcTextInTheReportIsEscaped) {
+    auto bmc = kit::start_bmc();
+    bmc->script("GET", "/redfish/v1/Chassis/chassis/Thermal",
+                reply(200, {}, thermal_named({{std::string("\x1b]0;owned\x07 T\r\nOK\0z", 18), "t"}})));
+    const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\\x1b]0;owned\\x07 T\\r\\nOK\\x00z"), std::string::npos) << run.out;
+    for (const char raw : {'\x07', '\r', '\0'}) EXPECT_EQ(run.out.find(raw), std::string::npos) << int(raw);
+    EXPECT_EQ(run.out.find("\x1b]"), std::string::npos);
     EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos);
 }
 
