@@ -184,7 +184,7 @@ TEST(SimulatedCapture, WhatTheCaptureDoesNotHoldIs404AndATrailingSlashIsTheSameR
     auto bmc = serve(mockup_dir("dell-idrac9-poweredge-r750"));
     auto client = client_of(*bmc);
     const Login login = log_in(*client, "/redfish/v1/SessionService/Sessions");
-    const auto missing = get(*client, "/redfish/v1/Managers", login.token);
+    const auto missing = get(*client, "/redfish/v1/UpdateService", login.token);
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
     EXPECT_NE(missing->body.find("ResourceNotFound"), std::string::npos);
