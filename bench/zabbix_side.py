@@ -6,8 +6,13 @@ PostgreSQL, and it measures:
 - the CPU that zabbix_server and PostgreSQL (every process of theirs, from
   /proc/PID/task/*/schedstat, in nanoseconds) spend per run of the probe, next
   to the very same values sent as one request, and as one request per value
-  (as the probe sent them before), on the realistic and the large machine, and
-  with PSK next to zabbix_sender sending the same values (250 per request);
+  (as the probe sent them before), and as one request without the three
+  discovery documents (what storing the values alone costs), on the realistic
+  and the large machine, and with PSK next to zabbix_sender sending the same
+  values (250 per request). The readings change from one run to the next, as
+  on a real BMC: each machine is served by VARIANTS simulated BMCs whose
+  readings differ, the runs taking them in turn, and every client sends the
+  values of the variant its run stands for;
   the clients take turns in blocks of paced runs, each block followed by a
   pause in which the server finishes its work, and the server's CPU in idle
   blocks of the same length is taken off. The runs are paced, one client's
@@ -48,6 +53,9 @@ RUNS_PER_BLOCK = int(os.environ.get("BENCH_SERVER_RUNS", "40"))
 SETTLE = 2.0  # seconds after a block for the history syncer and LLD to finish
 PACE = {"realistic": 0.06, "large": 0.12}  # seconds from the start of one run to the next
 PSK_IDENTITY = "bench-psk"
+VARIANTS = 4  # simulated BMCs per machine with other readings: consecutive runs never send the same ones
+VALUES_ALONE = "the same values, one request, without the discovery documents"
+LISTS = ("discovery_ChassiPower", "discovery_ChassiThermalFan", "discovery_ChassiThermalTemp")
 
 
 def say(text):
@@ -87,6 +95,41 @@ def server_cpu_ns():
             continue
         total += table.get(pid, (0, 0))[1] * (1_000_000_000 // os.sysconf("SC_CLK_TCK"))
     return total
+
+
+# ---- readings that change from run to run ------------------------------------------
+
+def variant(scenario, folder, number):
+    """A copy of the scenario whose readings (power, voltages, fan speeds, temperatures) differ by NUMBER steps."""
+    shutil.copytree(scenario, folder)
+    shifts = {("power.json", "Voltages"): ("ReadingVolts", 0.05), ("thermal.json", "Fans"): ("Reading", 40),
+              ("thermal.json", "Temperatures"): ("ReadingCelsius", 0.5), ("power.json", "PowerControl"):
+              ("PowerConsumedWatts", 3)}
+    for name in ("power.json", "thermal.json"):
+        path = os.path.join(folder, name)
+        with open(path) as f:
+            document = json.load(f)
+        for (file_name, member), (reading, step) in shifts.items():
+            if file_name != name:
+                continue
+            for row in document.get(member, []):
+                if isinstance(row.get(reading), (int, float)) and not isinstance(row[reading], bool):
+                    row[reading] = round(row[reading] + number * step, 3)
+        with open(path, "w") as f:
+            json.dump(document, f, indent=2)
+    return folder
+
+
+class Rotation:
+    """The variants of one machine, taken in turn: each call is the next run's."""
+
+    def __init__(self, count):
+        self.count, self.next = count, 0
+
+    def __call__(self):
+        number = self.next
+        self.next = (self.next + 1) % self.count
+        return number
 
 
 # ---- Zabbix set-up --------------------------------------------------------------
@@ -331,35 +374,49 @@ def main():
     rows, replies, idle_rates = [], {}, {}
     try:
         for machine, scenario in machines.items():
-            sim = driver.Server([driver.SIM, "--port", "0", "--scenario", scenario])
-            bmc = "127.0.0.1:%d" % sim.port
+            sims = [driver.Server([driver.SIM, "--port", "0", "--scenario",
+                                   variant(scenario, os.path.join(folder, "%s-%d" % (machine, n)), n)])
+                    for n in range(VARIANTS)]
+            bmcs = ["127.0.0.1:%d" % sim.port for sim in sims]
             host, psk_host = hosts[machine], psk_hosts[machine]
-            items = values_of_one_run(bmc, host)
-            psk_items = [dict(item, host=psk_host) for item in items]
-            say("%s: %d values per run; warming up until Zabbix takes every value" % (machine, len(items)))
-            warm_up(bmc, host, relay, len(items))
-            warm_up(bmc, psk_host, relay, len(items), psk_conf)
-            plain_connections, replies[machine] = connections_per_run(bmc, host, relay, 5)
-            psk_connections, _ = connections_per_run(bmc, psk_host, relay, 5, folder, key_hex)
+            runs = [values_of_one_run(bmc, host) for bmc in bmcs]
+            if len({json.dumps(r) for r in runs}) != VARIANTS or len({len(r) for r in runs}) != 1:
+                raise SystemExit("bench (server): the %s variants do not all send other values" % machine)
+            items = runs[0]
+            psk_runs = [[dict(item, host=psk_host) for item in r] for r in runs]
+            alone = [[item for item in r if item["key"] not in LISTS] for r in runs]
+            if len(alone[0]) != len(items) - len(LISTS):
+                raise SystemExit("bench (server): a %s run does not send the three discovery documents" % machine)
+            say("%s: %d values per run, readings of %d variants in turn; warming up until Zabbix takes every "
+                "value" % (machine, len(items), VARIANTS))
+            warm_up(bmcs[0], host, relay, len(items))
+            warm_up(bmcs[0], psk_host, relay, len(items), psk_conf)
+            plain_connections, replies[machine] = connections_per_run(bmcs[0], host, relay, 5)
+            psk_connections, _ = connections_per_run(bmcs[0], psk_host, relay, 5, folder, key_hex)
             few = max(2, RUNS_PER_BLOCK // 4)  # hundreds of connections a run: fewer runs per block
+            turn = {name: Rotation(VARIANTS) for name in ("probe", "one", "alone", "per value", "psk", "sender")}
             clients = {
-                "bmc-probe": (lambda: run_probe(bmc, host, zabbix_env()), RUNS_PER_BLOCK),
-                "the same values, one request": (lambda: one_request(items), RUNS_PER_BLOCK),
-                "the same values, one request per value": (lambda: request_per_value(items), few),
-                "bmc-probe, PSK": (lambda: run_probe(bmc, psk_host, zabbix_env(psk_conf=psk_conf)), RUNS_PER_BLOCK),
-                "zabbix_sender, PSK (250 values per request)": (lambda: zabbix_sender(psk_items, psk_conf),
-                                                                RUNS_PER_BLOCK),
+                "bmc-probe": (lambda: run_probe(bmcs[turn["probe"]()], host, zabbix_env()), RUNS_PER_BLOCK),
+                "the same values, one request": (lambda: one_request(runs[turn["one"]()]), RUNS_PER_BLOCK),
+                VALUES_ALONE: (lambda: one_request(alone[turn["alone"]()]), RUNS_PER_BLOCK),
+                "the same values, one request per value": (lambda: request_per_value(runs[turn["per value"]()]),
+                                                           few),
+                "bmc-probe, PSK": (lambda: run_probe(bmcs[turn["psk"]()], psk_host, zabbix_env(psk_conf=psk_conf)),
+                                   RUNS_PER_BLOCK),
+                "zabbix_sender, PSK (250 values per request)": (
+                    lambda: zabbix_sender(psk_runs[turn["sender"]()], psk_conf), RUNS_PER_BLOCK),
             }
             say("%s: %d rounds of %d runs per client" % (machine, ROUNDS, RUNS_PER_BLOCK))
             cpu, idle_rates[machine] = measure(clients, PACE[machine])
-            base = cpu["the same values, one request"]
+            base, values_alone = cpu["the same values, one request"], cpu[VALUES_ALONE]
             batches = -(-len(items) // 250)
-            plan = {"bmc-probe": plain_connections, "the same values, one request": 1,
+            plan = {"bmc-probe": plain_connections, "the same values, one request": 1, VALUES_ALONE: 1,
                     "the same values, one request per value": len(items), "bmc-probe, PSK": psk_connections,
                     "zabbix_sender, PSK (250 values per request)": batches}
             for name, ms in cpu.items():
-                rows.append((machine, name, plan[name], ms, ms / base))
-            sim.stop()
+                rows.append((machine, name, plan[name], ms, ms / base, ms / values_alone))
+            for sim in sims:
+                sim.stop()
     finally:
         relay.stop()
         shutil.rmtree(folder, ignore_errors=True)
@@ -369,16 +426,19 @@ def main():
 def write_results(rows, replies, idle_rates, load_before, load_after):
     lines = [
         "Machine: %d cores, %s; %s; load average %s before, %s after; Zabbix %s with PostgreSQL on the same "
-        "machine; median of %d blocks of %d paced runs per client, idle load taken off." %
+        "machine; median of %d blocks of %d paced runs per client, idle load taken off; readings that change "
+        "from every run to the next (%d simulated BMCs per machine in turn)." %
         (os.cpu_count(), driver.cpu_model(), datetime.date.today().isoformat(), load_before, load_after,
-         zabbix_version(), ROUNDS, RUNS_PER_BLOCK),
+         zabbix_version(), ROUNDS, RUNS_PER_BLOCK, VARIANTS),
         "",
-        "| BMC | client | Zabbix connections/run | server CPU ms/run | / one request |",
-        "|---|---|---:|---:|---:|",
+        "| BMC | client | Zabbix connections/run | server CPU ms/run | / one request | / values alone |",
+        "|---|---|---:|---:|---:|---:|",
     ]
-    for machine, name, connections, ms, ratio in rows:
-        lines.append("| %s | %s | %.0f | %.2f | %.2f |" % (machine, name, connections, ms, ratio))
+    for machine, name, connections, ms, ratio, alone in rows:
+        lines.append("| %s | %s | %.0f | %.2f | %.2f | %.2f |" % (machine, name, connections, ms, ratio, alone))
     lines.append("")
+    lines.append("- / values alone: the server's CPU per run against that of the same run's values sent in one "
+                 "request without the three discovery documents")
     for machine, rate in idle_rates.items():
         lines.append("- %s: idle load taken off, %.1f ms of CPU per second" % (machine, rate))
     for machine, seen in replies.items():

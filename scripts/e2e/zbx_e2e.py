@@ -13,6 +13,7 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   send-until EXPECTED HOST KEY accepted|refused SECONDS [sender args]
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
   check-discovered EXPECTED HOST SECONDS [KEY...]   exactly the per-row items EXPECTED names, KEY among them
+  check-lld-discard EXPECTED HOST SECONDS        a list with other readings only is discarded, one with a new row processed
   check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
   check-overrun RUNLOG SLOW_ADDRESS SESSIONLOG TIMEOUT SECONDS
                                    what Zabbix did to an external check run that overran TIMEOUT
@@ -418,6 +419,84 @@ def cmd_check_discovered(expected_path, host, seconds, *literals):
     print("discovered: %d per-row items on %s, none more, among them %s" % (len(wanted), host, ", ".join(literals)))
 
 
+def lastchecks(host, keys):
+    """When low-level discovery last processed each discovered item's row (item_discovery.lastcheck)."""
+    rows = sql("select i.key_, d.lastcheck from items i join hosts h on h.hostid = i.hostid"
+               " join item_discovery d on d.itemid = i.itemid where h.host = %s and i.flags = 4", host)
+    return {r[0]: int(r[1]) for r in rows if r[0] in keys}
+
+
+def cmd_check_lld_discard(expected_path, host, seconds):
+    """The template's discovery rules process a list only when its rows change: a document with the
+    same rows and other readings, health and state is discarded (no discovered row's lastcheck moves),
+    one with a new row is processed (the row's items created, every row's lastcheck moved)."""
+    expected = load(expected_path)
+    rule, prefixes = "discovery_ChassiThermalTemp", ("readingCelsius", "tempHealth", "tempState")
+    rows = json.loads(next(i["value"] for i in expected if i["key"] == rule))["data"]
+    if len(rows) < 2:
+        fail("the scenario has fewer than two temperatures")
+
+    def keys_of(names):
+        return {"%s[%s]" % (prefix, key_parameter(n)) for n in names for prefix in prefixes}
+
+    def send(document):
+        if not zabbix_send(host, rule, json.dumps(document, ensure_ascii=False)):
+            fail("%s on %s: Zabbix refused the discovery document" % (rule, host))
+
+    def rule_error():
+        found = items_of(host).get(rule)
+        return "no discovery rule" if found is None else found["error"] if found["state"] != 0 else ""
+
+    old = keys_of(r["{#TEMP_NAME}"] for r in rows)
+    send({"data": rows})
+    wait_for("first document on %s" % host, seconds,
+             lambda: ["%s: not created" % k for k in sorted(old - set(lastchecks(host, old)))] + [
+                 e for e in [rule_error()] if e])
+    before = lastchecks(host, old)
+
+    # Other readings, health and state, the same rows: what a BMC sends from run to run.
+    def other(reading):
+        return "%.1f" % (float(reading) + 1.5) if NUMERIC.match(str(reading)) else "41.5"
+
+    moved = [dict(r, **{"{#READING_CELSIUS}": other(r.get("{#READING_CELSIUS}")),
+                        "{#TEMP_HEALTH}": 1 - int(r.get("{#TEMP_HEALTH}", 0)),
+                        "{#TEMP_STATE}": 1 - int(r.get("{#TEMP_STATE}", 0))}) for r in rows]
+    if moved == rows:
+        fail("the second document is the first one")
+    time.sleep(1.1)  # lastcheck counts seconds
+    send({"data": moved})
+    quiet = 5.0
+    time.sleep(quiet)
+    after = lastchecks(host, old)
+    if after != before:
+        fail("%s on %s: a document with the same rows and other readings was processed (lastcheck %s -> %s)" %
+             (rule, host, sorted(set(before.values())), sorted(set(after.values()))))
+    if rule_error():
+        fail("%s on %s: %s" % (rule, host, rule_error()))
+
+    # A new row: the document is processed.
+    new_name = "E2E new row"
+    new = keys_of([new_name])
+    time.sleep(1.1)
+    sent = time.time()
+    send({"data": moved + [dict(moved[0], **{"{#TEMP_NAME}": new_name})]})
+
+    def not_yet():
+        now = lastchecks(host, old | new)
+        problems = ["%s: not created" % k for k in sorted(new - set(now))]
+        problems += ["%s: lastcheck did not move" % k for k in sorted(old) if now.get(k, 0) <= before[k]]
+        return problems + [e for e in [rule_error()] if e]
+
+    wait_for("a document with a new row on %s" % host, seconds, not_yet)
+    took = time.time() - sent
+    if took > quiet:
+        fail("the document with a new row took %.1f s to be processed, more than the %.0f s waited for the "
+             "unchanged one: that it was discarded is not shown" % (took, quiet))
+    print("lld discard: %s with the same %d rows and other readings, health and state discarded (no row's "
+          "lastcheck moved in %.0f s); with a new row processed in %.1f s (its items created, every row's "
+          "lastcheck moved)" % (rule, len(rows), quiet, took))
+
+
 def open_problems(host, column="p.name", opened_since=None):
     """The names of the host's open problems; with column "i.key_", the keys of their items. With
     OPENED_SINCE, every problem opened at or after that clock, resolved since or not."""
@@ -812,6 +891,7 @@ def main(argv):
         "send-until": lambda a: cmd_send_until(a[0], a[1], a[2], a[3], a[4], a[5:] or None),
         "check-landed": lambda a: cmd_check_landed(*a),
         "check-discovered": lambda a: cmd_check_discovered(*a),
+        "check-lld-discard": lambda a: cmd_check_lld_discard(*a),
         "check-external": lambda a: cmd_check_external(*a),
         "check-triggers": lambda a: cmd_check_triggers(*a),
         "check-overrun": lambda a: cmd_check_overrun(*a),
