@@ -3,7 +3,6 @@
 #include <array>
 #include <chrono>
 #include <functional>
-#include <memory>
 
 #include "health/console_report.h"
 #include "health/reduction.h"
@@ -111,17 +110,16 @@ bool moved_away(long status) { return status == 404 || status == 500; }
 
 // The main mode's documents, reduced; a missing document that the BMC
 // answered as current firmware does gets the advice to use the other mode.
-HealthSnapshot reduced_documents(const redfish::Documents& documents, const std::array<long, 5>& statuses) {
+HealthSnapshot reduced_documents(const redfish::Documents& documents,
+                                 const std::array<long, std::size(redfish::kResourceReaders)>& statuses) {
     try {
         return build_snapshot(documents);
     } catch (const MissingDocument& missing) {
         // The reduction stops at the first missing document, in reader order.
-        for (std::size_t i = 0; i < statuses.size(); ++i) {
-            if (documents.*(redfish::kResourceReaders[i].held_as)) continue;
-            if (!moved_away(statuses[i])) throw;
-            throw support::Failure(missing.kind, missing.what() + std::string(kTryRedfishMode));
-        }
-        throw;
+        std::size_t first = 0;
+        while (first < statuses.size() && documents.*(redfish::kResourceReaders[first].held_as)) ++first;
+        if (first == statuses.size() || !moved_away(statuses[first])) throw;
+        throw support::Failure(missing.kind, missing.what() + std::string(kTryRedfishMode));
     }
 }
 
@@ -129,15 +127,15 @@ HealthSnapshot reduced_documents(const redfish::Documents& documents, const std:
 
 support::RunOutcome discoveryOpenBMC(const CycleRequest& request, support::RunGuard& guard) {
     const auto read = [](redfish::Bmc& bmc, const std::string& token) -> Reduction {
-        auto documents = std::make_shared<redfish::Documents>();
+        redfish::Documents documents;
         std::array<long, std::size(redfish::kResourceReaders)> statuses{};
         for (std::size_t i = 0; i < statuses.size(); ++i) {
             const auto& reader = redfish::kResourceReaders[i];
             auto fetched = redfish::read_resource(bmc, reader, token);
             statuses[i] = fetched.status;
-            (*documents).*(reader.held_as) = std::move(fetched.document);
+            documents.*(reader.held_as) = std::move(fetched.document);
         }
-        return [documents, statuses] { return reduced_documents(*documents, statuses); };
+        return [documents = std::move(documents), statuses] { return reduced_documents(documents, statuses); };
     };
     return run_cycle(request, guard, {redfish::post_authToken, read});
 }
@@ -151,8 +149,7 @@ support::RunOutcome discoveryRedfish(const CycleRequest& request, support::RunGu
                 documents.push_back(std::move(fetched.document));
             return documents;
         };
-        auto service = std::make_shared<redfish::ServiceReading>(redfish::read_service(store));
-        return [service] { return snapshot_of_service(*service); };
+        return [service = redfish::read_service(store)] { return snapshot_of_service(service); };
     };
     return run_cycle(request, guard, {redfish::post_authToken_linked, read});
 }

@@ -95,17 +95,13 @@ std::vector<Located> elements(const Located& base, std::string_view name) {
     return result;
 }
 
-Json flag(const Located& at, std::string_view word) {
-    return at.value->is_string() && at.value->get_ref<const std::string&>() == word ? 1 : 0;
-}
-
 Json taken(const Located& base, std::string_view path, Take take) {
     const Located at = path_value(base, path);
     switch (take) {
         case Take::Value: return *at.value;
         case Take::Rounded: return at.present ? rounded_reading(*at.value, place(at)) : kNotAvailable;
-        case Take::FlagOk: return flag(at, "OK");
-        case Take::FlagEnabled: return flag(at, "Enabled");
+        case Take::FlagOk:
+        case Take::FlagEnabled: return status_flag(*at.value, take);
     }
     return *at.value;
 }
@@ -141,6 +137,11 @@ Json rounded_real(double value) {
 }
 
 }  // namespace
+
+Json status_flag(const Json& word, Take take) {
+    const std::string_view good = take == Take::FlagOk ? "OK" : "Enabled";
+    return word.is_string() && word.get_ref<const std::string&>() == good ? 1 : 0;
+}
 
 MissingDocument::MissingDocument(std::string_view document)
     : support::Failure(support::FailureKind::DocumentError,

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "health/items.h"
 #include "health/snapshot.h"
 #include "redfish/readers.h"
 #include "support/failure.h"
@@ -15,6 +16,10 @@ namespace health {
 // The main mode's reduction: each item by its dotted member path; an absent
 // or null Status word is the flag 0, and every fan reading is RPM.
 HealthSnapshot build_snapshot(const redfish::Documents& documents);
+
+// A Status word as a flag: 1 when it is the text the take asks for ("OK"
+// for FlagOk, "Enabled" for FlagEnabled), 0 for anything else.
+support::Json status_flag(const support::Json& word, Take take);
 
 // The DocumentError for a document whose read failed, of its own type so
 // that the caller can add advice to it.

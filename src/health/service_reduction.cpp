@@ -13,13 +13,11 @@ using support::Json;
 
 Json taken(const std::optional<Json>& value, Take take) {
     if (!value) return kNotAvailable;
-    switch (take) {
-        case Take::FlagOk: return value->is_string() && *value == "OK" ? 1 : 0;
-        case Take::FlagEnabled: return value->is_string() && *value == "Enabled" ? 1 : 0;
-        case Take::Value:
-        case Take::Rounded: break;
-    }
-    return *value;
+    return take == Take::FlagOk || take == Take::FlagEnabled ? status_flag(*value, take) : *value;
+}
+
+Json flag_of(const std::optional<std::string>& word, Take take) {
+    return word ? status_flag(*word, take) : kNotAvailable;
 }
 
 // A sensor or fan the BMC reports as not there or not in use, such as the
@@ -36,12 +34,8 @@ SensorRow row_of(const redfish::SensorReading& reading, const DiscoveryList& lis
     if (!reading.reading) row.reading = kNotAvailable;
     else if (list.entries[1].take == Take::Rounded) row.reading = rounded_reading(*reading.reading, reading.name);
     else row.reading = *reading.reading;
-    const auto word = [](const std::optional<std::string>& text) {
-        return text ? std::optional<Json>(*text) : std::nullopt;
-    };
-    row.health = taken(word(reading.status.health), list.entries[2].take);
-    row.state =
-        out_of_service(reading.status) ? kNotAvailable : taken(word(reading.status.state), list.entries[3].take);
+    row.health = flag_of(reading.status.health, list.entries[2].take);
+    row.state = out_of_service(reading.status) ? kNotAvailable : flag_of(reading.status.state, list.entries[3].take);
     return row;
 }
 

@@ -4,6 +4,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "support/text.h"
+
 namespace redfish::https {
 namespace {
 
@@ -63,12 +65,10 @@ std::string ca_refusal(CURL* curl, CURLcode result, const CertificateState& stat
 }
 
 std::string certificate_fingerprint_text(const std::string& sha256) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string text;
     for (const char byte : sha256) {
         if (!text.empty()) text += ':';
-        text += kHex[(static_cast<unsigned char>(byte) >> 4) & 0xF];
-        text += kHex[static_cast<unsigned char>(byte) & 0xF];
+        support::append_hex(text, static_cast<unsigned char>(byte), 2, support::HexCase::Upper);
     }
     return text;
 }

@@ -36,7 +36,7 @@ inline std::optional<support::Json> reading_of(const support::Json* value) {
     return *value;
 }
 
-// The Health and State words of a resource's Status.
+// The Health, HealthRollup and State words of a resource's Status.
 inline StatusWords status_of(const support::Json* resource) {
     const support::Json* status = member_of(resource, "Status");
     return {text_of(member_of(status, "Health")), text_of(member_of(status, "HealthRollup")),

@@ -70,12 +70,6 @@ std::optional<TotalPower> total_power(const ServiceView& service, const Document
     return std::nullopt;
 }
 
-StatusWords health_and_state(const Json* resource) {
-    StatusWords status = status_of(resource);
-    status.health_rollup.reset();
-    return status;
-}
-
 // A sensor's name, readings, limits and status, each as published.
 PartReading sensor_part(const Json* sensor) {
     const auto limit = [&](const char* name) { return reading_of(path_of(sensor, {"Thresholds", name, "Reading"})); };
@@ -88,7 +82,7 @@ PartReading sensor_part(const Json* sensor) {
     part.upper_caution = limit("UpperCaution");
     part.lower_critical = limit("LowerCritical");
     part.upper_critical = limit("UpperCritical");
-    part.status = health_and_state(sensor);
+    part.status = status_of(sensor);
     return part;
 }
 
@@ -96,7 +90,7 @@ PartReading total_power_part(const std::optional<TotalPower>& total) {
     if (!total) return {};
     PartReading part = sensor_part(total->sensor);
     part.reading = total->value;
-    if (total->sensor == nullptr && total->control != nullptr) part.status = health_and_state(total->control);
+    if (total->sensor == nullptr && total->control != nullptr) part.status = status_of(total->control);
     return part;
 }
 
@@ -110,7 +104,7 @@ PartReading power_control_part(const ServiceView& service, const std::optional<T
     if (control != nullptr) {
         part.name = text_of(member_of(control, "Name"));
         part.reading = reading_of(member_of(control, "PowerConsumedWatts"));
-        part.status = health_and_state(control);
+        part.status = status_of(control);
     } else if (total) {
         part.name = total_part.name;
         part.reading = total->value;

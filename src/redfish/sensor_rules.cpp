@@ -37,9 +37,7 @@ struct Row {
 };
 
 Row make_row(const Json& source, std::string_view where, Unit unit, const std::optional<Json>& reading) {
-    StatusWords status = status_of(&source);
-    status.health_rollup.reset();
-    return {{row_name(source, where), reading, unit, std::move(status)}, row_id(source, where)};
+    return {{row_name(source, where), reading, unit, status_of(&source)}, row_id(source, where)};
 }
 
 // bmcweb's Thermal resource wrote fan readings as integers (it cast them to

@@ -13,6 +13,7 @@
 
 #include "support/failure.h"
 #include "support/shown_text.h"
+#include "support/text.h"
 
 namespace run {
 namespace {
@@ -86,16 +87,12 @@ std::string password_in_credential(const std::string& name) {
 std::string fingerprint_bytes(std::string_view argument) {
     std::string hex(without_prefix(argument, "cert-sha256:"));
     hex.erase(std::remove(hex.begin(), hex.end(), ':'), hex.end());
-    const bool valid =
-        hex.size() == 64 && std::all_of(hex.begin(), hex.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
+    const bool valid = hex.size() == 64 && support::is_hex(hex);
     if (!valid)
         throw Failure(FailureKind::InvalidSetting,
                       "the host argument " + support::shown_text(argument) +
                           ": not a SHA-256 fingerprint (64 hexadecimal digits, colons allowed)");
-    std::string bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
+    return support::hex_bytes(hex);
 }
 
 }  // namespace

@@ -2,8 +2,9 @@
 
 #include <openssl/err.h>
 
-#include <charconv>
 #include <cstring>
+
+#include "support/text.h"
 
 namespace zabbix {
 namespace {
@@ -33,13 +34,8 @@ unsigned int give_psk(SSL* ssl, const char*, char* identity, unsigned int max_id
 }
 
 std::vector<unsigned char> key_bytes(const std::string& hex) {
-    std::vector<unsigned char> bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        unsigned char byte = 0;
-        std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
-        bytes.push_back(byte);
-    }
-    return bytes;
+    const std::string bytes = support::hex_bytes(hex);
+    return {bytes.begin(), bytes.end()};
 }
 
 // The encrypted bytes TLS has written for the network and nobody has sent yet.

@@ -139,17 +139,14 @@ std::vector<ZabbixEndpoint> parse_server_list(const std::string& value, const st
     return nodes;
 }
 
-bool is_hex(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c) != 0; });
-}
-
 // The key is never part of a message: only its file and what is wrong with it.
 std::string read_psk_key(const std::string& config, const std::string& key_file) {
     std::ifstream file(key_file);
     std::string key;
     if (!file || !std::getline(file, key)) config_failure(config + ": TLSPSKFile " + key_file + " cannot be read");
     key = trim(key, " \t\r\n");
-    if (key.size() < min_psk_hex_digits || key.size() > max_psk_hex_digits || key.size() % 2 != 0 || !is_hex(key))
+    if (key.size() < min_psk_hex_digits || key.size() > max_psk_hex_digits || key.size() % 2 != 0 ||
+        !support::is_hex(key))
         config_failure(config + ": TLSPSKFile " + key_file + " does not hold a PSK of " +
                        std::to_string(min_psk_hex_digits) + " to " + std::to_string(max_psk_hex_digits) +
                        " hexadecimal digits (an even count)");
