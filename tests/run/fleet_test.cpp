@@ -219,7 +219,7 @@ TEST(Fleet, ZabbixDownAndBackDeliversTheValuesKept) {
         kit::TestTrapper trapper(kit::TrapperOptions{false, std::nullopt});
         const auto file = write_file("down.fleet", line_for("bmc01", *bmc));
         std::size_t runs_while_down = 0;
-        std::int64_t back_at = 0;  // the real-time second Zabbix listens from
+        std::int64_t back_at = 0;  // the real-time nanosecond Zabbix listens from
         const auto run = run_fleet(
             file, trapper.port(),
             [&](pid_t) {
@@ -231,8 +231,9 @@ TEST(Fleet, ZabbixDownAndBackDeliversTheValuesKept) {
                     return runs_while_down >= 3;
                 }));
                 std::this_thread::sleep_for(milliseconds(300));  // the last of those runs has handed over
-                back_at = std::chrono::duration_cast<seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
-                std::this_thread::sleep_for(milliseconds(1100));
+                back_at = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
                 trapper.start_listening();
                 ASSERT_TRUE(eventually([&] { return run_lines(trapper, "bmc01").size() > runs_while_down; }));
             },
@@ -241,11 +242,12 @@ TEST(Fleet, ZabbixDownAndBackDeliversTheValuesKept) {
         EXPECT_NE(run.err.find("Zabbix cannot be reached"), std::string::npos) << run.err;
         EXPECT_NE(run.err.find("Zabbix can be reached again"), std::string::npos) << run.err;
         const auto calls = trapper.calls();
-        const auto kept = std::count_if(calls.begin(), calls.end(), [&](const kit::TrapperCall& call) {
-            return *call.clock < back_at;
-        });
+        const auto before_back = [&](const kit::TrapperCall& call) {
+            return *call.clock * 1'000'000'000 + call.ns < back_at;
+        };
+        const auto kept = std::count_if(calls.begin(), calls.end(), before_back);
         const auto kept_runs = std::count_if(calls.begin(), calls.end(), [&](const kit::TrapperCall& call) {
-            return *call.clock < back_at && call.key == "bmcProbeRun";
+            return before_back(call) && call.key == "bmcProbeRun";
         });
         if (bound.drops) {
             EXPECT_NE(run.err.find("oldest values waiting: the backlog keeps at most 100"), std::string::npos)
