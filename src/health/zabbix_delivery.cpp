@@ -27,16 +27,15 @@ void send_list(zabbix::ZabbixLink& link, const std::string& host, const HealthSn
     for (const auto& row : rows) {
         for (const auto& entry : row_entries(list, row.in_percent)) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
-            zabbix::send_zabbix(link, host, row_key(std::string(entry.key_prefix), row.name),
-                                row.*(entry.value), zabbix::Refusal::Expected);
+            zabbix::send_zabbix(link, host, row_key(std::string(entry.key_prefix), row.name), row.*(entry.value),
+                                zabbix::Refusal::Expected);
         }
     }
 }
 
 void send_fixed_items(zabbix::ZabbixLink& link, const std::string& host, const HealthSnapshot& snapshot, Group group) {
     for (const auto* item : fixed_items(group))
-        if (!item->key.empty())
-            zabbix::send_zabbix(link, host, std::string(item->key), snapshot[item->item]);
+        if (!item->key.empty()) zabbix::send_zabbix(link, host, std::string(item->key), snapshot[item->item]);
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',

@@ -80,8 +80,8 @@ std::uint64_t name_hash(const std::string& name) {
 // The first slot of zabbix_host at or after now.
 Clock::time_point next_slot(const Fleet& fleet, const std::string& zabbix_host, Clock::time_point now) {
     const auto interval = std::chrono::duration_cast<Clock::duration>(fleet.settings.interval);
-    const auto offset = Clock::duration(static_cast<Clock::rep>(name_hash(zabbix_host) %
-                                                                static_cast<std::uint64_t>(interval.count())));
+    const auto offset =
+        Clock::duration(static_cast<Clock::rep>(name_hash(zabbix_host) % static_cast<std::uint64_t>(interval.count())));
     const auto first = fleet.began + offset;
     if (now <= first) return first;
     return first + ((now - first + interval - Clock::duration(1)) / interval) * interval;
@@ -144,8 +144,8 @@ void add_workers(Fleet& fleet) {
             fleet.workers.emplace_back([&fleet] { serve_runs(fleet); });
             ++fleet.idle;
         } catch (const std::system_error& failure) {
-            log("no thread for one more run (" + std::string(failure.what()) + "): " +
-                std::to_string(fleet.workers.size()) + " runs at once");
+            log("no thread for one more run (" + std::string(failure.what()) +
+                "): " + std::to_string(fleet.workers.size()) + " runs at once");
             fleet.settings.max_runs = fleet.workers.size();
         }
     }
@@ -231,7 +231,8 @@ int wait_signal(Fleet& fleet, const sigset_t& signals) {
         if (!fleet.slots.empty()) wait = std::min(wait, fleet.slots.begin()->first - Clock::now());
     }
     wait = std::max(wait, std::chrono::nanoseconds(0));
-    const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000), static_cast<long>(wait.count() % 1'000'000'000)};
+    const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000'000),
+                           static_cast<long>(wait.count() % 1'000'000'000)};
     const int signal = sigtimedwait(&signals, nullptr, &timeout);
     return signal > 0 ? signal : 0;
 }
@@ -273,9 +274,8 @@ support::RunOutcome run_fleet(const std::string& path, std::chrono::seconds runt
         redfish::https::initialise();
         for (const auto& bmc : bmcs) add_entry(fleet, bmc, fleet.began);
         log("started: " + std::to_string(bmcs.size()) + " BMCs from " + path + " every " +
-            std::to_string(fleet.settings.interval.count()) + " s, at most " +
-            std::to_string(fleet.settings.max_runs) + " runs at once, values to Zabbix " +
-            zabbix::server_text(fleet.sender.server));
+            std::to_string(fleet.settings.interval.count()) + " s, at most " + std::to_string(fleet.settings.max_runs) +
+            " runs at once, values to Zabbix " + zabbix::server_text(fleet.sender.server));
     } catch (const support::Failure& failure) {
         return support::failed(failure);
     }

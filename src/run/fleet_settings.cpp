@@ -38,7 +38,8 @@ unsigned long long number_of(const Bound& bound, unsigned long long fallback) {
 FleetSettings fleet_settings() {
     const FleetSettings defaults;
     FleetSettings settings;
-    settings.interval = std::chrono::seconds(number_of(kInterval, static_cast<unsigned long long>(defaults.interval.count())));
+    settings.interval =
+        std::chrono::seconds(number_of(kInterval, static_cast<unsigned long long>(defaults.interval.count())));
     settings.max_runs = number_of(kRuns, defaults.max_runs);
     settings.backlog_values = number_of(kBacklog, defaults.backlog_values);
     return settings;

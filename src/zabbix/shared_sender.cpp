@@ -89,8 +89,8 @@ void note_unreachable(SharedSender& sender, const std::string& why) {
     SenderNotes& notes = sender.notes;
     const auto now = Clock::now();
     if (!notes.unreachable || now - notes.unreachable_logged >= kLogEvery) {
-        log("Zabbix cannot be reached (" + why + "): " + std::to_string(sender.values) +
-            " values wait, at most " + std::to_string(sender.max_values) + " are kept");
+        log("Zabbix cannot be reached (" + why + "): " + std::to_string(sender.values) + " values wait, at most " +
+            std::to_string(sender.max_values) + " are kept");
         notes.unreachable_logged = now;
     }
     notes.unreachable = true;
@@ -127,8 +127,7 @@ void log_notes(SenderNotes& notes, std::size_t max_values) {
     if (notes.refused > 0)
         log("Zabbix refused " + std::to_string(notes.refused) + " values, the last among " + notes.last_refusal +
             "; check that the hosts and their items exist in Zabbix");
-    if (notes.lost > 0)
-        log(std::to_string(notes.lost) + " values were not delivered, the last: " + notes.last_loss);
+    if (notes.lost > 0) log(std::to_string(notes.lost) + " values were not delivered, the last: " + notes.last_loss);
     notes.dropped = notes.refused = notes.lost = 0;
     notes.logged = now;
 }
@@ -154,9 +153,8 @@ void serve(SharedSender& sender) {
     std::unique_lock lock(sender.lock);
     while (true) {
         const auto pause = sender.notes.unreachable ? kRetryEvery : kFlushEvery;
-        sender.wake.wait_for(lock, pause, [&] {
-            return sender.stopping || (!sender.notes.unreachable && full_request_waits(sender));
-        });
+        sender.wake.wait_for(
+            lock, pause, [&] { return sender.stopping || (!sender.notes.unreachable && full_request_waits(sender)); });
         const bool last = sender.stopping;
         send_waiting(sender, link, lock);
         const bool done = sender.backlog.requests.empty() || Clock::now() >= sender.stop_by;

@@ -37,7 +37,7 @@ struct SharedSender {
     std::size_t max_values = 0;
     std::mutex lock;
     std::condition_variable wake;
-    Gathered backlog{};  // the values waiting, oldest first; keys read "<host> <key>"
+    Gathered backlog{};      // the values waiting, oldest first; keys read "<host> <key>"
     std::size_t values = 0;  // waiting, the request on its way included
     bool stopping = false;
     std::chrono::steady_clock::time_point stop_by{};  // how long the last values may still take

@@ -133,8 +133,7 @@ TEST(Fleet, ReloadAddsAndRemovesBmcs) {
     EXPECT_NE(run.err.find("reload refused, the list before stays: InvalidSetting: " + file.string() + ":1: 2 fields"),
               std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("reloaded " + file.string() + ": 1 BMCs (1 added, 1 removed, 0 changed)"),
-              std::string::npos)
+    EXPECT_NE(run.err.find("reloaded " + file.string() + ": 1 BMCs (1 added, 1 removed, 0 changed)"), std::string::npos)
         << run.err;
     for (const auto& line : run_lines(trapper, "bmc02")) EXPECT_EQ(line, "OK");
 }
@@ -174,10 +173,10 @@ TEST(Fleet, FailingBmcNamesWhyWhileTheOthersGoOn) {
         }
     }
     const auto calls = trapper.calls();
-    EXPECT_GE(std::count_if(calls.begin(), calls.end(), [](const kit::TrapperCall& call) {
-                  return call.host == "good" && call.key == "storageHealth";
-              }),
-              3);
+    EXPECT_GE(
+        std::count_if(calls.begin(), calls.end(),
+                      [](const kit::TrapperCall& call) { return call.host == "good" && call.key == "storageHealth"; }),
+        3);
     const auto requests = trapper.requests();
     const bool shared = std::any_of(requests.begin(), requests.end(), [](const kit::TrapperRequest& request) {
         const std::string text = request.payload.dump();
@@ -225,9 +224,8 @@ TEST(Fleet, ZabbixDownAndBackDeliversTheValuesKept) {
             [&](pid_t) {
                 ASSERT_TRUE(eventually([&] {
                     const auto requests = bmc->requests();
-                    runs_while_down = std::count_if(requests.begin(), requests.end(), [](const auto& request) {
-                        return request.method == "DELETE";
-                    });
+                    runs_while_down = std::count_if(requests.begin(), requests.end(),
+                                                    [](const auto& request) { return request.method == "DELETE"; });
                     return runs_while_down >= 3;
                 }));
                 std::this_thread::sleep_for(milliseconds(300));  // the last of those runs has handed over
