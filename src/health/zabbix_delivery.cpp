@@ -104,6 +104,7 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
 
 void gather_for_zabbix(const HealthSnapshot& snapshot, zabbix::ZabbixLink& link, const std::string& zabbix_host) {
     for (const auto& group : kGroups) {
+        if (group.whole_server && !snapshot.whole_server) continue;
         if (const auto* list = discovery_list(group.group)) send_list(link, zabbix_host, snapshot, *list);
         else send_fixed_items(link, zabbix_host, snapshot, group.group);
     }
