@@ -74,7 +74,11 @@ std::vector<FleetBmc> read_fleet_file(const std::string& path) {
             if (const auto seen = line_of_host.find(fields[0]); seen != line_of_host.end())
                 why = "the Zabbix host \"" + support::shown_text(fields[0]) + "\" is already on line " +
                       std::to_string(seen->second);
-        if (!why.empty()) throw Failure(FailureKind::InvalidSetting, path + ":" + std::to_string(number) + ": " + why);
+        if (!why.empty()) {
+            std::string where = path;
+            where += ":" + std::to_string(number) + ": ";
+            throw Failure(FailureKind::InvalidSetting, where + why);
+        }
         line_of_host[fields[0]] = number;
         bmcs.push_back({fields[0], fields[1], fields[2], fields[3], fields[4], fields.size() == 6 ? fields[5] : ""});
     }
