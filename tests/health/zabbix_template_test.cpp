@@ -219,7 +219,7 @@ TemplateParts parts_of(const YAML::Node& root, const YAML::Node& tmpl) {
 // part in the item's value, or is of another form.
 std::optional<bool> holds(const std::string& expression, const std::string& key, const std::string& word) {
     static const std::regex joiner(R"( (and|or) )");
-    static const std::regex compare(R"(last\(/[^/]+/(.+)\)(=|<>)"([^"]*)\")");
+    static const std::regex compare(R"re(last\(/[^/]+/(.+)\)(=|<>)"([^"]*)")re");
     static const std::regex has_value(R"(length\(last\(/[^/]+/.+\)\)>=0)");
     std::vector<std::string> terms, joiners;
     std::sregex_token_iterator it(expression.begin(), expression.end(), joiner, {-1, 1}), end;
