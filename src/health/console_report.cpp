@@ -73,7 +73,8 @@ std::string debug_report_text(const HealthSnapshot& snapshot) {
     out += support::RESET;
     append_line(out, support::VERSION);
 
-    for (const auto& group : kGroups) append_section(out, group, snapshot);
+    for (const auto& group : kGroups)
+        if (!group.whole_server || snapshot.whole_server) append_section(out, group, snapshot);
 
     out += support::YELLOW;
     append_line(out, "\nCaso nenhum dos comandos responda:\n");

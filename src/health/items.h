@@ -23,7 +23,20 @@ enum class Take {
 
 // The groups of items, in the order in which they are read, reported and
 // delivered.
-enum class Group { Storage, PowerControl, Voltages, Fans, Temperatures, TotalPower, PeakPower };
+enum class Group {
+    Storage,
+    PowerControl,
+    Voltages,
+    Fans,
+    Temperatures,
+    TotalPower,
+    PeakPower,
+    System,
+    PowerSupplies,
+    Memory,
+    Processors,
+    Drives,
+};
 
 struct GroupSource {
     Group group;
@@ -34,6 +47,9 @@ struct GroupSource {
     // Where the generic mode reads a group of fixed items.
     redfish::PartReading redfish::ServiceReading::*part;
     std::string_view banner;  // the report's section banner
+    // Read only by the generic mode on a service walked from its root: the
+    // main mode neither reads, reports nor delivers it.
+    bool whole_server = false;
 };
 
 inline constexpr GroupSource kGroups[] = {
@@ -51,6 +67,16 @@ inline constexpr GroupSource kGroups[] = {
      "  ...============================ Chassi Total Power ===========================..."},
     {Group::PeakPower, &redfish::Documents::getChassiPeakPower, "", &redfish::ServiceReading::peak_power,
      "  ...============================ Chassi Peak Power ===========================..."},
+    {Group::System, nullptr, "", &redfish::ServiceReading::system,
+     "  ...================================ Sistema ================================...", true},
+    {Group::PowerSupplies, nullptr, "PowerSupplies", nullptr,
+     "  ...========================= Fontes de Alimentação =========================...", true},
+    {Group::Memory, nullptr, "Memory", nullptr,
+     "  ...================================ Memória ================================...", true},
+    {Group::Processors, nullptr, "Processors", nullptr,
+     "  ...============================= Processadores =============================...", true},
+    {Group::Drives, nullptr, "Drives", nullptr,
+     "  ...================================= Discos ================================...", true},
 };
 
 // The fixed items, named as their rows of kFixedItems stand.
@@ -78,6 +104,17 @@ enum class Item {
     peakPowerThresholdUpperCritical,
     peakPowerStatus,
     peakPowerState,
+    systemHealth,
+    systemHealthRollup,
+    systemState,
+    systemConditions,
+    systemManufacturer,
+    systemModel,
+    systemSerialNumber,
+    systemPartNumber,
+    systemSku,
+    biosVersion,
+    bmcFirmwareVersion,
 };
 
 // Whether the report shows an item that its document does not hold.
@@ -160,6 +197,28 @@ inline constexpr FixedItem kFixedItems[] = {
      "Estado da Potência de Pico Health: ", "", Shown::Always, kFlags},
     {Item::peakPowerState, "peakPowerState", Group::PeakPower, "Status.State", Member::State, Take::FlagEnabled,
      "Estado da Potência de Pico State: ", "", Shown::Always, kFlags},
+
+    // The system's words and inventory, as the BMC publishes them.
+    {Item::systemHealth, "systemHealth", Group::System, "Status.Health", Member::Health, Take::Value,
+     "Estado do Sistema Health: ", ""},
+    {Item::systemHealthRollup, "systemHealthRollup", Group::System, "Status.HealthRollup", Member::HealthRollup,
+     Take::Value, "Estado do Sistema Rollup: ", ""},
+    {Item::systemState, "systemState", Group::System, "Status.State", Member::State, Take::Value,
+     "Estado do Sistema State: ", ""},
+    {Item::systemConditions, "systemConditions", Group::System, "Status.Conditions", Member::Conditions, Take::Value,
+     "Condições do Sistema: ", ""},
+    {Item::systemManufacturer, "systemManufacturer", Group::System, "Manufacturer", Member::Manufacturer, Take::Value,
+     "Fabricante: ", ""},
+    {Item::systemModel, "systemModel", Group::System, "Model", Member::Model, Take::Value, "Modelo: ", ""},
+    {Item::systemSerialNumber, "systemSerialNumber", Group::System, "SerialNumber", Member::SerialNumber, Take::Value,
+     "Número de Série: ", ""},
+    {Item::systemPartNumber, "systemPartNumber", Group::System, "PartNumber", Member::PartNumber, Take::Value,
+     "Número de Peça: ", ""},
+    {Item::systemSku, "systemSku", Group::System, "SKU", Member::Sku, Take::Value, "SKU: ", ""},
+    {Item::biosVersion, "biosVersion", Group::System, "BiosVersion", Member::BiosVersion, Take::Value,
+     "Versão da BIOS: ", ""},
+    {Item::bmcFirmwareVersion, "bmcFirmwareVersion", Group::System, "FirmwareVersion", Member::FirmwareVersion,
+     Take::Value, "Versão do Firmware do BMC: ", ""},
 };
 
 inline constexpr std::size_t kItemCount = std::size(kFixedItems);

@@ -13,9 +13,17 @@ std::array<support::Json, kItemCount> default_values() {
 }
 
 RowEntries row_entries(const DiscoveryList& list, bool in_percent) {
-    RowEntries entries = list.entries;
-    if (in_percent && !list.percent_reading.macro.empty()) entries[1] = list.percent_reading;
+    RowEntries entries(list.entries.begin(), list.entries.end());
+    if (in_percent && !list.percent_reading.macro.empty())
+        for (auto& entry : entries)
+            if (entry.value == list.percent_reading.value) entry = list.percent_reading;
     return entries;
+}
+
+const RowEntry* entry_for(const DiscoveryList& list, support::Json SensorRow::*value) {
+    for (const auto& entry : list.entries)
+        if (entry.value == value) return &entry;
+    return nullptr;
 }
 
 const DiscoveryList* discovery_list(Group group) {
@@ -26,7 +34,8 @@ const DiscoveryList* discovery_list(Group group) {
 
 support::Json lld_row(const DiscoveryList& list, const SensorRow& row) {
     support::Json made = support::Json::object();
-    for (const auto& entry : row_entries(list, row.in_percent)) made[std::string(entry.macro)] = row.*(entry.value);
+    for (const auto& entry : row_entries(list, row.in_percent))
+        if (!entry.macro.empty()) made[std::string(entry.macro)] = row.*(entry.value);
     return made;
 }
 

@@ -163,6 +163,7 @@ Json rounded_reading(const Json& reading, const std::string& where) {
 HealthSnapshot build_snapshot(const redfish::Documents& documents) {
     HealthSnapshot snapshot;
     for (const auto& group : kGroups) {
+        if (group.whole_server) continue;
         const Located base = document(documents, group.document);
         if (const auto* list = discovery_list(group.group)) {
             snapshot[list->list] = discovery_rows(base, *list, group.array);

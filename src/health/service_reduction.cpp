@@ -16,8 +16,10 @@ Json taken(const std::optional<Json>& value, Take take) {
     return take == Take::FlagOk || take == Take::FlagEnabled ? status_flag(*value, take) : *value;
 }
 
-Json flag_of(const std::optional<std::string>& word, Take take) {
-    return word ? status_flag(*word, take) : kNotAvailable;
+// A Status word as its entry takes it: a flag, or the word itself.
+Json word_of(const std::optional<std::string>& word, const RowEntry* entry) {
+    if (!word || entry == nullptr) return kNotAvailable;
+    return entry->take == Take::Value ? Json(*word) : status_flag(*word, entry->take);
 }
 
 // A sensor or fan the BMC reports as not there or not in use, such as the
@@ -27,15 +29,25 @@ bool out_of_service(const redfish::StatusWords& status) {
     return status.state == "Absent" || status.state == "Disabled";
 }
 
+Json reading_of(const redfish::SensorReading& reading, const RowEntry* entry) {
+    if (!reading.reading || entry == nullptr) return kNotAvailable;
+    if (entry->take == Take::Rounded) return rounded_reading(*reading.reading, reading.name);
+    return *reading.reading;
+}
+
 SensorRow row_of(const redfish::SensorReading& reading, const DiscoveryList& list) {
     SensorRow row;
     row.name = reading.name;
     row.in_percent = reading.unit == redfish::Unit::Percent && !list.percent_reading.macro.empty();
-    if (!reading.reading) row.reading = kNotAvailable;
-    else if (list.entries[1].take == Take::Rounded) row.reading = rounded_reading(*reading.reading, reading.name);
-    else row.reading = *reading.reading;
-    row.health = flag_of(reading.status.health, list.entries[2].take);
-    row.state = out_of_service(reading.status) ? kNotAvailable : flag_of(reading.status.state, list.entries[3].take);
+    row.reading = reading_of(reading, entry_for(list, &SensorRow::reading));
+    row.health = word_of(reading.status.health, entry_for(list, &SensorRow::health));
+    const RowEntry* state = entry_for(list, &SensorRow::state);
+    const bool flag = state != nullptr && state->take != Take::Value;
+    row.state = flag && out_of_service(reading.status) ? kNotAvailable : word_of(reading.status.state, state);
+    if (entry_for(list, &SensorRow::kind) != nullptr) row.kind = reading.kind ? Json(*reading.kind) : kNotAvailable;
+    if (entry_for(list, &SensorRow::failure_predicted) != nullptr)
+        row.failure_predicted =
+            reading.failure_predicted ? Json(*reading.failure_predicted ? "true" : "false") : kNotAvailable;
     return row;
 }
 
@@ -43,7 +55,9 @@ SensorRow row_of(const redfish::SensorReading& reading, const DiscoveryList& lis
 
 HealthSnapshot snapshot_of_service(const redfish::ServiceReading& service) {
     HealthSnapshot snapshot;
+    snapshot.whole_server = service.whole_server;
     for (const auto& group : kGroups) {
+        if (group.whole_server && !service.whole_server) continue;
         if (const auto* list = discovery_list(group.group)) {
             for (const auto& reading : service.*(list->readings))
                 snapshot[list->list].push_back(row_of(reading, *list));

@@ -112,6 +112,7 @@ void deliver_to_zabbix(const HealthSnapshot& snapshot, const zabbix::ZabbixServe
     Delivery delivery{zabbix::ZabbixLink{zabbix_server, &guard}, zabbix_host};
     try {
         for (const auto& group : kGroups) {
+            if (group.whole_server && !snapshot.whole_server) continue;
             if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
             else send_fixed_items(delivery, snapshot, group.group);
         }

@@ -1,5 +1,5 @@
 #pragma once
-// The Zabbix delivery: every snapshot value as its own item, the three lists
+// The Zabbix delivery: every snapshot value as its own item, the lists
 // as discovery documents followed by their per-row items, in a fixed order.
 #include <string>
 

@@ -22,22 +22,13 @@ std::string lower(std::string text) {
     return text;
 }
 
-// What tells two rows of the same name apart: the resource's Id or
-// MemberId, else the last segment of its @odata.id or path.
-std::string row_id(const Json& source, std::string_view where) {
-    for (const auto member : {"Id", "MemberId"})
-        if (const auto text = text_of(member_of(&source, member)); text && !text->empty()) return *text;
-    if (const auto id = text_of(member_of(&source, "@odata.id"))) return last_segment(*id);
-    return last_segment(where);
-}
-
 struct Row {
     SensorReading reading;
     std::string id;
 };
 
 Row make_row(const Json& source, std::string_view where, Unit unit, const std::optional<Json>& reading) {
-    return {{row_name(source, where), reading, unit, status_of(&source)}, row_id(source, where)};
+    return {{row_name(source, where), reading, unit, status_of(&source), {}, {}}, row_id(source, where)};
 }
 
 // bmcweb's Thermal resource wrote fan readings as integers (it cast them to
@@ -212,6 +203,13 @@ std::vector<SensorReading> unique_rows(std::vector<Row> rows) {
 }
 
 }  // namespace
+
+std::string row_id(const Json& source, std::string_view where) {
+    for (const auto member : {"Id", "MemberId"})
+        if (const auto text = text_of(member_of(&source, member)); text && !text->empty()) return *text;
+    if (const auto id = text_of(member_of(&source, "@odata.id"))) return last_segment(*id);
+    return last_segment(where);
+}
 
 std::string row_name(const Json& source, std::string_view where) {
     for (const auto member : {"Name", "FanName", "Id", "MemberId"})

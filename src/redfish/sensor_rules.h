@@ -23,6 +23,10 @@ SensorLists sensor_lists(const ServiceView& service, const DocumentStore& store)
 // own id, else the last segment of where it was found.
 std::string row_name(const support::Json& source, std::string_view where);
 
+// What tells two rows of the same name apart: the resource's Id or
+// MemberId, else the last segment of its @odata.id or of where it was found.
+std::string row_id(const support::Json& source, std::string_view where);
+
 // Rows that share a name take their id after it, "Name (id)"; a name that
 // occurs once stays as it is. Where names still repeat, the later rows take
 // " (2)", " (3)", ... after that, each a name no other row of the list has.

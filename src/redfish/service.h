@@ -53,12 +53,27 @@ struct ChassisView {
     const support::Json* environment = nullptr;
     std::vector<std::string> sensor_paths;  // its Sensors collection's members, in collection order
     std::vector<std::string> fan_paths;     // its ThermalSubsystem/Fans members
+    // Its PowerSubsystem's PowerSupplies members, when it links that collection.
+    std::optional<std::vector<std::string>> power_supply_paths;
+};
+
+// The components of every system, each list in the order of the systems and
+// of their collections.
+struct ComponentPaths {
+    std::vector<std::string> memory, processors;
+    std::vector<std::string> drives;          // named by the systems' Storage members
+    std::vector<std::string> simple_storage;  // of the systems without Storage members
 };
 
 struct ServiceView {
     std::vector<std::string> storage_paths;  // the first system's Storage members, else SimpleStorage's
     std::vector<ChassisView> chassis;        // every member of Chassis that reads, in collection order
     std::size_t main = 0;                    // the main chassis, when there is one
+    // The whole server, where the service was walked from its root.
+    bool walked = false;
+    std::string system_path;   // the first system
+    std::string manager_path;  // the manager the first system names first, else the first manager
+    ComponentPaths components;
 };
 
 }  // namespace redfish

@@ -24,6 +24,14 @@ std::optional<support::Json> published(const PartReading& part, Member member) {
         case Member::Health: return word(part.status.health);
         case Member::HealthRollup: return word(part.status.health_rollup);
         case Member::State: return word(part.status.state);
+        case Member::Conditions: return word(part.conditions);
+        case Member::Manufacturer: return word(part.manufacturer);
+        case Member::Model: return word(part.model);
+        case Member::SerialNumber: return word(part.serial_number);
+        case Member::PartNumber: return word(part.part_number);
+        case Member::Sku: return word(part.sku);
+        case Member::BiosVersion: return word(part.bios_version);
+        case Member::FirmwareVersion: return word(part.firmware_version);
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "redfish/component_rules.h"
 #include "redfish/json_members.h"
 #include "redfish/power_rules.h"
 #include "redfish/sensor_rules.h"
@@ -48,13 +49,23 @@ PartReading storage_part(const std::vector<std::string>& paths, const DocumentSt
 ServiceReading service_reading(const ServiceView& service, const DocumentStore& store) {
     auto [power_control, total_power, peak_power] = power_parts(service, store);
     auto [voltages, fans, temperatures] = sensor_lists(service, store);
-    return {storage_part(service.storage_paths, store),
-            std::move(power_control),
-            std::move(total_power),
-            std::move(peak_power),
-            std::move(voltages),
-            std::move(fans),
-            std::move(temperatures)};
+    ServiceReading reading;
+    reading.storage = storage_part(service.storage_paths, store);
+    reading.power_control = std::move(power_control);
+    reading.total_power = std::move(total_power);
+    reading.peak_power = std::move(peak_power);
+    reading.voltages = std::move(voltages);
+    reading.fans = std::move(fans);
+    reading.temperatures = std::move(temperatures);
+    if (!service.walked) return reading;
+    reading.whole_server = true;
+    reading.system = system_part(service, store);
+    auto [power_supplies, memory, processors, drives] = component_lists(service, store);
+    reading.power_supplies = std::move(power_supplies);
+    reading.memory = std::move(memory);
+    reading.processors = std::move(processors);
+    reading.drives = std::move(drives);
+    return reading;
 }
 
 }  // namespace redfish

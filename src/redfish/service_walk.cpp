@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "redfish/json_members.h"
 #include "redfish/power_rules.h"
 #include "redfish/readers.h"
 #include "redfish/service_links.h"
@@ -148,6 +149,67 @@ void read_total_power(DocumentStore& store, ServiceView& service) {
     read_power_sources(store, service, others);
 }
 
+// The paths an array of links names, in order (a Storage member's Drives,
+// a system's Links.ManagedBy).
+std::vector<std::string> linked_paths(const Json* links) {
+    std::vector<std::string> paths;
+    if (links == nullptr || !links->is_array()) return paths;
+    for (const auto& entry : *links)
+        if (const Json* id = member_of(&entry, "@odata.id"))
+            if (const auto path = odata_path(*id)) paths.push_back(*path);
+    return paths;
+}
+
+template <typename Each>
+void each_system(const DocumentStore& store, const std::vector<std::string>& systems, Each each) {
+    for (const auto& path : systems)
+        if (const Json* system = known_document(store, path); system != nullptr && system->is_object()) each(system);
+}
+
+// Every system's memory, processors and drives (its Storage members' Drives,
+// else its SimpleStorage members, whose Devices are the drives), each
+// chassis's PowerSubsystem power supplies, and the first system's manager.
+void read_components(DocumentStore& store, ServiceView& service, const Json* root,
+                     const std::vector<std::string>& systems, const std::string& expand) {
+    const auto managers = linked_paths(path_of(known_document(store, service.system_path), {"Links", "ManagedBy"}));
+    service.manager_path = managers.empty() ? "" : managers.front();
+    std::vector<std::string> first{service.manager_path};
+    for (const auto& one : service.chassis) first.push_back(linked_path(one.chassis, "PowerSubsystem"));
+    std::erase(first, "");
+    (void)documents_at(store, first);
+
+    std::vector<std::string> collections;
+    each_system(store, systems, [&](const Json* system) {
+        for (const auto* name : {"Memory", "Processors", "Storage"}) collections.push_back(linked_path(system, name));
+    });
+    for (const auto& one : service.chassis)
+        collections.push_back(
+            linked_path(known_document(store, linked_path(one.chassis, "PowerSubsystem")), "PowerSupplies"));
+    collections.push_back(service.manager_path.empty() ? linked_path(root, "Managers") : "");
+    const auto members = members_of(store, collections, expand);
+
+    auto& components = service.components;
+    std::size_t at = 0;
+    std::vector<std::string> simple_storage;
+    each_system(store, systems, [&](const Json* system) {
+        components.memory.insert(components.memory.end(), members[at].begin(), members[at].end());
+        components.processors.insert(components.processors.end(), members[at + 1].begin(), members[at + 1].end());
+        for (const auto& path : members[at + 2])
+            for (auto& drive : linked_paths(member_of(known_document(store, path), "Drives")))
+                components.drives.push_back(std::move(drive));
+        if (members[at + 2].empty()) simple_storage.push_back(linked_path(system, "SimpleStorage"));
+        at += 3;
+    });
+    for (auto& one : service.chassis) {
+        if (!collections[at].empty()) one.power_supply_paths = members[at];
+        ++at;
+    }
+    if (service.manager_path.empty() && !members[at].empty()) service.manager_path = members[at].front();
+    (void)documents_at(store, components.drives);
+    for (auto& paths : members_of(store, simple_storage, expand))
+        components.simple_storage.insert(components.simple_storage.end(), paths.begin(), paths.end());
+}
+
 // Old bmcweb answers the five fixed paths: one chassis with its Power,
 // Thermal and the two power sensors, and the storage at Storage/1.
 std::optional<ServiceView> fixed_service(DocumentStore& store) {
@@ -182,6 +244,9 @@ ServiceView walked_service(DocumentStore& store) {
     read_chassis_resources(store, service.chassis, expand);
     service.main = main_chassis(system, service.chassis);
     read_total_power(store, service);
+    service.walked = true;
+    service.system_path = top[0].empty() ? "" : top[0].front();
+    read_components(store, service, root, top[0], expand);
     return service;
 }
 

@@ -427,8 +427,9 @@ redfish::ServiceReading generic_reading() {
     reading.storage.name = "Storage";
     reading.storage.status.state = "Enabled";
     reading.power_control.reading = 531;
-    reading.voltages = {{"P12V", Json(12.345), Unit::Volts, {"Critical", {}, {}}}};
-    reading.fans = {{"Fan 1", Json(5160), Unit::Rpm, {"OK", {}, "Enabled"}}, {"Pwm 1", Json(34), Unit::Percent, {}}};
+    reading.voltages = {{"P12V", Json(12.345), Unit::Volts, {"Critical", {}, {}}, {}, {}}};
+    reading.fans = {{"Fan 1", Json(5160), Unit::Rpm, {"OK", {}, "Enabled"}, {}, {}},
+                    {"Pwm 1", Json(34), Unit::Percent, {}, {}, {}}};
     reading.total_power.reading = 531;
     reading.peak_power.reading = 620;
     reading.peak_power.interval_in_min = 20;

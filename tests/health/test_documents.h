@@ -32,7 +32,7 @@ inline redfish::Documents healthy_documents() {
 // A row of a list: name, reading, health flag, state flag.
 inline health::SensorRow row(const support::Json& name, const support::Json& reading, const support::Json& health,
                              const support::Json& state, bool in_percent = false) {
-    return {name, reading, in_percent, health, state};
+    return {name, reading, in_percent, health, state, {}, {}};
 }
 
 inline health::SensorRow voltage(const support::Json& name, const support::Json& reading, int health = 1,
