@@ -150,6 +150,12 @@ std::string macro_value(const YAML::Node& tmpl, const std::string& name) {
     return "0";
 }
 
+bool is_whole_server(const health::DiscoveryList& list) {
+    for (const auto& group : health::kGroups)
+        if (group.group == list.group) return group.whole_server;
+    return false;
+}
+
 TEST_P(ZabbixTemplate, DiscoveryRulesKeepWhatPrototypesUseAndDiscardUnchangedLists) {
     for (const auto& tmpl : templates()) {
         for (const auto& list : health::kDiscoveryLists) {
@@ -172,7 +178,16 @@ TEST_P(ZabbixTemplate, DiscoveryRulesKeepWhatPrototypesUseAndDiscardUnchangedLis
             seen.insert(present.begin(), present.end());
             for (const auto& macro : used) EXPECT_TRUE(seen.count(macro)) << list.key << " drops " << macro;
 
-            // Only the name keeps its value; the readings are kept as present or not, health and state not at all.
+            // The whole server's lists carry only what names a row, all kept. Of the sensor lists only the
+            // name keeps its value; the readings are kept as present or not, health and state not at all.
+            if (is_whole_server(list)) {
+                Keys macros;
+                for (const auto& entry : list.entries)
+                    if (!entry.macro.empty()) macros.insert(std::string(entry.macro));
+                EXPECT_EQ(kept, macros) << list.key;
+                EXPECT_EQ(present, Keys{}) << list.key;
+                continue;
+            }
             EXPECT_EQ(kept, Keys{std::string(list.entries[0].macro)}) << list.key;
             Keys readings{std::string(list.entries[1].macro)};
             if (!list.percent_reading.macro.empty()) readings.insert(std::string(list.percent_reading.macro));
@@ -303,6 +318,31 @@ TEST_P(ZabbixTemplate, WordItemsOpenOneProblemOfTheWordsSeverity) {
                                 "memoryState[{#DIMM_NAME}]", "cpuHealth[{#CPU_NAME}]",
                                 "driveFailurePredicted[{#DRIVE_NAME}]"})
             EXPECT_TRUE(checked.count(key)) << key << " is not a character item with word triggers";
+    }
+}
+
+// The whole server's values are the BMC's words and texts: numeric items would refuse them.
+TEST_P(ZabbixTemplate, WholeServerItemsAndPrototypesTakeText) {
+    Keys words;
+    for (const auto& item : health::kFixedItems)
+        for (const auto& group : health::kGroups)
+            if (group.group == item.group && group.whole_server) words.insert(std::string(item.key));
+    for (const auto& list : health::kDiscoveryLists)
+        if (is_whole_server(list)) {
+            const auto keys = delivered_prototype_keys(list);
+            words.insert(keys.begin(), keys.end());
+        }
+    EXPECT_EQ(words.size(), 20u);  // 11 of the system, 9 per-row items of four lists
+    const YAML::Node root = YAML::LoadFile(GetParam().string())["zabbix_export"];
+    for (const auto& tmpl : root["templates"]) {
+        Keys seen;
+        for (const auto& item : parts_of(root, tmpl).items) {
+            const auto key = item["key"].as<std::string>();
+            if (!words.count(key)) continue;
+            seen.insert(key);
+            EXPECT_EQ(item["value_type"].as<std::string>(), key == "systemConditions" ? "TEXT" : "CHAR") << key;
+        }
+        EXPECT_EQ(seen, words);
     }
 }
 
