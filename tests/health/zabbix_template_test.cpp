@@ -266,12 +266,14 @@ struct WordCase {
     const char* priority;  // empty: no problem
 };
 constexpr WordCase kWordCases[] = {
-    {"Health", "OK", ""},           {"Health", "Warning", "WARNING"}, {"Health", "Critical", "HIGH"},
-    {"Health", "N/A", ""},          {"HealthRollup", "OK", ""},       {"HealthRollup", "Warning", "WARNING"},
-    {"HealthRollup", "Critical", "HIGH"}, {"HealthRollup", "N/A", ""}, {"State", "Enabled", ""},
-    {"State", "StandbyOffline", ""}, {"State", "Disabled", ""},      {"State", "UnavailableOffline", "AVERAGE"},
-    {"State", "N/A", ""},           {"FailurePredicted", "true", "WARNING"}, {"FailurePredicted", "false", ""},
-    {"FailurePredicted", "N/A", ""},
+    // clang-format off
+    {"Health", "OK", ""}, {"Health", "Warning", "WARNING"}, {"Health", "Critical", "HIGH"}, {"Health", "N/A", ""},
+    {"HealthRollup", "OK", ""}, {"HealthRollup", "Warning", "WARNING"}, {"HealthRollup", "Critical", "HIGH"},
+    {"HealthRollup", "N/A", ""},
+    {"State", "Enabled", ""}, {"State", "StandbyOffline", ""}, {"State", "Disabled", ""},
+    {"State", "UnavailableOffline", "AVERAGE"}, {"State", "N/A", ""},
+    {"FailurePredicted", "true", "WARNING"}, {"FailurePredicted", "false", ""}, {"FailurePredicted", "N/A", ""},
+    // clang-format on
 };
 
 TEST_P(ZabbixTemplate, WordItemsOpenOneProblemOfTheWordsSeverity) {
@@ -284,8 +286,7 @@ TEST_P(ZabbixTemplate, WordItemsOpenOneProblemOfTheWordsSeverity) {
             const auto name = key.substr(0, key.find('['));
             for (const auto& c : kWordCases) {
                 const std::string suffix = c.suffix;
-                if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0 ||
-                    (suffix == "Health" && name.ends_with("HealthRollup")))
+                if (!name.ends_with(suffix) || name == suffix || (suffix == "Health" && name.ends_with("HealthRollup")))
                     continue;
                 if (item["value_type"].as<std::string>() != "CHAR") {
                     checked.insert(key + " (" + item["value_type"].as<std::string>() + ")");
@@ -348,13 +349,14 @@ TEST_P(ZabbixTemplate, WholeServerItemsAndPrototypesTakeText) {
 
 TEST_P(ZabbixTemplate, SystemItemsFillTheHostInventory) {
     const std::map<std::string, std::string> wanted = {
-        {"systemManufacturer", "VENDOR"},     {"systemModel", "MODEL"},     {"systemSerialNumber", "SERIALNO_A"},
-        {"systemPartNumber", "HARDWARE"},     {"systemSku", "SERIALNO_B"}, {"biosVersion", "SOFTWARE_APP_A"},
+        {"systemManufacturer", "VENDOR"}, {"systemModel", "MODEL"}, {"systemSerialNumber", "SERIALNO_A"},
+        {"systemPartNumber", "HARDWARE"}, {"systemSku", "SERIALNO_B"}, {"biosVersion", "SOFTWARE_APP_A"},
         {"bmcFirmwareVersion", "SOFTWARE_APP_B"}};
     for (const auto& tmpl : templates()) {
         std::map<std::string, std::string> linked;
         for (const auto& item : tmpl["items"])
-            if (item["inventory_link"]) linked[item["key"].as<std::string>()] = item["inventory_link"].as<std::string>();
+            if (item["inventory_link"])
+                linked[item["key"].as<std::string>()] = item["inventory_link"].as<std::string>();
         EXPECT_EQ(linked, wanted);
     }
 }

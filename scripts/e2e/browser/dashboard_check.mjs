@@ -148,7 +148,7 @@ const browser = await chromium.launch({
 try {
     // The frontend scrolls an element of its own, not the page: a window tall
     // enough for the whole dashboard shows every widget, in the screenshot too.
-    const page = await browser.newPage({ viewport: { width: 1600, height: 1900 } });
+    const page = await browser.newPage({ viewport: { width: 1600, height: 2800 } });
     page.setDefaultTimeout(30000);
     await page.goto(`${base}/index.php`);
     await page.fill('#name', 'Admin');
