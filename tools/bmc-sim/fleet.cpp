@@ -71,8 +71,9 @@ Fleet start_fleet(const Options& each, const FleetOptions& fleet) {
         options.port = port;
         options.on_session = session_logger(fleet.run_log, port);
         started.push_back(std::make_unique<TestBmc>(std::move(options)));
-        started.back()->start();
+        started.back()->start(false);
     }
+    for (auto& bmc : started) bmc->wait_until_serving();
     return started;
 }
 

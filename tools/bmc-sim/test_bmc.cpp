@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cctype>
 #include <condition_variable>
 #include <map>
@@ -269,7 +271,7 @@ TestBmc::TestBmc(Options options) : state_(std::make_unique<State>()) { state_->
 
 TestBmc::~TestBmc() { stop(); }
 
-void TestBmc::start() {
+void TestBmc::start(bool wait) {
     State& state = *state_;
     if (state.server) return;
     if (state.options.certificate) {
@@ -304,12 +306,18 @@ void TestBmc::start() {
         state.port = server.bind_to_port("127.0.0.1", state.options.port) ? state.options.port : -1;
     }
     if (state.port <= 0) {
+        const int error = errno;
         state.server.reset();
-        throw std::runtime_error("bmc-sim: cannot listen on 127.0.0.1:" + std::to_string(state.options.port));
+        throw std::runtime_error("bmc-sim: cannot listen on 127.0.0.1:" + std::to_string(state.options.port) + ": " +
+                                 std::strerror(error));
     }
     state.thread = std::thread([&server] { server.listen_after_bind(); });
+    if (wait) wait_until_serving();
+}
+
+void TestBmc::wait_until_serving() {
     // stop() only takes effect once the server runs.
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (state_->server && !state_->server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TestBmc::stop() {

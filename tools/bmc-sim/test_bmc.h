@@ -84,8 +84,11 @@ public:
     TestBmc(const TestBmc&) = delete;
     TestBmc& operator=(const TestBmc&) = delete;
 
-    // Binds 127.0.0.1 and serves from a background thread until stop().
-    void start();
+    // Binds 127.0.0.1 and serves from a background thread until stop();
+    // returns once it serves, or at once without wait (then wait_until_serving
+    // before a stop).
+    void start(bool wait = true);
+    void wait_until_serving();
     void stop();
 
     int port() const;
