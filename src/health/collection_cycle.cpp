@@ -79,11 +79,9 @@ Reduction read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& sessi
 
 support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
     redfish::Bmc bmc{request.bmc, redfish::https::client(guard, request.bmc.certificate)};
+    bmc.client.tls_sessions = request.bmc.tls_sessions;
     const redfish::RedfishSession session = mode.log_in(bmc);
-    if (!usable(session.token)) {
-        support::print_line("Erro ao buscar o token de autenticação. Contactar Quorvane!");
-        return support::finished(1);
-    }
+    if (!usable(session.token)) return {1, std::nullopt, "Erro ao buscar o token de autenticação. Contactar Quorvane!"};
     Reduction reduction;
     try {
         reduction = read_documents(bmc, session, mode);
@@ -98,7 +96,8 @@ support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& gu
         print_debug_report(snapshot);
         return support::finished();
     }
-    deliver_to_zabbix(snapshot, request.zabbix_server, request.zabbix_host, guard);
+    if (request.deliver) request.deliver(snapshot, guard);
+    else deliver_to_zabbix(snapshot, request.zabbix_server, request.zabbix_host, guard);
     return support::finished();
 }
 

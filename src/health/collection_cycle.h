@@ -3,8 +3,10 @@
 // report) under the run's guard. Each mode returns how the run ended; a
 // failure on the way is raised as support::Failure, a cut-off as
 // support::Interrupted, after the logout has been tried.
+#include <functional>
 #include <string>
 
+#include "health/snapshot.h"
 #include "redfish/access.h"
 #include "support/run_guard.h"
 #include "support/run_outcome.h"
@@ -18,6 +20,9 @@ struct CycleRequest {
     redfish::BmcAccess bmc;
     std::string zabbix_host;
     zabbix::ZabbixServer zabbix_server;
+    // Takes the snapshot instead of the delivery to zabbix_server (the fleet
+    // hands it to the sender that many runs share); unset: delivered here.
+    std::function<void(const HealthSnapshot& snapshot, support::RunGuard& guard)> deliver{};
 };
 
 // The main mode: the five resources at their fixed paths.

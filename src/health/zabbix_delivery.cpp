@@ -18,29 +18,25 @@ namespace {
 constexpr std::size_t named_refusals = 5;
 constexpr std::size_t named_candidates = 30;
 
-struct Delivery {
-    zabbix::ZabbixLink link;
-    const std::string& host;
-};
-
 // Per-row items are refused as a matter of course until Zabbix has created
 // them from a fresh discovery, so their refusals do not count.
-void send_list(Delivery& delivery, const HealthSnapshot& snapshot, const DiscoveryList& list) {
+void send_list(zabbix::ZabbixLink& link, const std::string& host, const HealthSnapshot& snapshot,
+               const DiscoveryList& list) {
     const auto& rows = snapshot[list.list];
-    zabbix::send_zabbix(delivery.link, delivery.host, std::string(list.key), discovery_document(list, rows));
+    zabbix::send_zabbix(link, host, std::string(list.key), discovery_document(list, rows));
     for (const auto& row : rows) {
         for (const auto& entry : row_entries(list, row.in_percent)) {
             if (entry.key_prefix.empty()) continue;  // the name, which every key carries
-            zabbix::send_zabbix(delivery.link, delivery.host, row_key(std::string(entry.key_prefix), row.name),
+            zabbix::send_zabbix(link, host, row_key(std::string(entry.key_prefix), row.name),
                                 row.*(entry.value), zabbix::Refusal::Expected);
         }
     }
 }
 
-void send_fixed_items(Delivery& delivery, const HealthSnapshot& snapshot, Group group) {
+void send_fixed_items(zabbix::ZabbixLink& link, const std::string& host, const HealthSnapshot& snapshot, Group group) {
     for (const auto* item : fixed_items(group))
         if (!item->key.empty())
-            zabbix::send_zabbix(delivery.link, delivery.host, std::string(item->key), snapshot[item->item]);
+            zabbix::send_zabbix(link, host, std::string(item->key), snapshot[item->item]);
 }
 
 // Zabbix quotes a macro value put into a key parameter when it begins with '"',
@@ -107,21 +103,25 @@ std::string row_key(const std::string& prefix, const support::Json& name) {
     return prefix + key_parameter(name.get<std::string>()) + "]";
 }
 
+void gather_for_zabbix(const HealthSnapshot& snapshot, zabbix::ZabbixLink& link, const std::string& zabbix_host) {
+    for (const auto& group : kGroups) {
+        if (const auto* list = discovery_list(group.group)) send_list(link, zabbix_host, snapshot, *list);
+        else send_fixed_items(link, zabbix_host, snapshot, group.group);
+    }
+}
+
 void deliver_to_zabbix(const HealthSnapshot& snapshot, const zabbix::ZabbixServer& zabbix_server,
                        const std::string& zabbix_host, support::RunGuard& guard) {
-    Delivery delivery{zabbix::ZabbixLink{zabbix_server, &guard}, zabbix_host};
+    zabbix::ZabbixLink link{zabbix_server, &guard};
     try {
-        for (const auto& group : kGroups) {
-            if (const auto* list = discovery_list(group.group)) send_list(delivery, snapshot, *list);
-            else send_fixed_items(delivery, snapshot, group.group);
-        }
+        gather_for_zabbix(snapshot, link, zabbix_host);
     } catch (...) {
         // What was gathered before the failure goes out first, as it would have
         // value by value; then the run fails for what stopped the delivery.
-        (void)zabbix::send_gathered(delivery.link);
+        (void)zabbix::send_gathered(link);
         throw;
     }
-    check_refusals(zabbix::send_gathered(delivery.link), zabbix_host);
+    check_refusals(zabbix::send_gathered(link), zabbix_host);
     support::print_line("OK");
 }
 

@@ -14,6 +14,7 @@ struct BmcAccess {
     std::string user;
     std::string pwd;
     https::CertificateCheck certificate;  // none by default
+    CURLSH* tls_sessions = nullptr;       // TLS sessions kept from run to run (the fleet's); none for one run
 };
 
 // One run's way to its BMC: where it answers and who logs in, and the

@@ -137,6 +137,7 @@ void prepare(Client& client, Transfer& transfer, const std::vector<std::string>&
         throw Failure(FailureKind::TransportError,
                       transfer.where() + ": this libcurl cannot pin a certificate (it needs its OpenSSL back end)");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    if (client.tls_sessions != nullptr) curl_easy_setopt(curl, CURLOPT_SHARE, client.tls_sessions);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, transfer.error.data());
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, transfer.headers.list);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, on_body);

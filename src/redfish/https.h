@@ -35,6 +35,7 @@ struct Client {
     std::unique_ptr<CURLM, MultiDeleter> multi;
     support::RunGuard* guard;
     support::MemoryBudget memory;
+    CURLSH* tls_sessions = nullptr;  // where the handshakes of earlier runs are resumed from; none: fresh ones
 };
 
 // libcurl's set-up, once per process before any client is made.

@@ -15,11 +15,10 @@ support::RunOutcome dispatch(RunSettings& settings, const std::string& program_n
     if (settings.mode == "version") return get_version(program_name);
     (void)required_zabbix_host(settings);  // fails when the command line has none
     settings.zabbix_server = zabbix::obtain_zabbix_server();
-    for (const auto& mode : kCollectionModes)
-        if (settings.mode == mode.word) {
-            const health::CycleRequest request{bmc_access(settings), *settings.zabbix_host, *settings.zabbix_server};
-            return mode.cycle(request, guard);
-        }
+    if (const auto* mode = collection_mode(settings.mode)) {
+        const health::CycleRequest request{bmc_access(settings), *settings.zabbix_host, *settings.zabbix_server};
+        return mode->cycle(request, guard);
+    }
     if (settings.mode.find("launch_") != std::string::npos) support::launch(settings.mode);
     support::check_deadline(guard);
     return support::finished();
@@ -33,11 +32,16 @@ support::RunOutcome interrupted(const support::Interrupted& interruption) {
 
 }  // namespace
 
-support::RunOutcome run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit,
-                              const volatile std::sig_atomic_t* stop_signal) {
-    support::RunGuard guard = support::run_guard(limit, stop_signal);
+const CollectionMode* collection_mode(std::string_view word) {
+    for (const auto& mode : kCollectionModes)
+        if (word == mode.word) return &mode;
+    return nullptr;
+}
+
+support::RunOutcome guarded_outcome(const std::function<support::RunOutcome(support::RunGuard& guard)>& body,
+                                    support::RunGuard& guard) {
     try {
-        return dispatch(settings, program_name, guard);
+        return body(guard);
     } catch (const support::Interrupted& interruption) {
         return interrupted(interruption);
     } catch (const support::Failure& failure) {
@@ -48,6 +52,13 @@ support::RunOutcome run_modes(RunSettings& settings, const std::string& program_
     } catch (const std::exception& failure) {
         return support::failed({support::FailureKind::Error, failure.what()});
     }
+}
+
+support::RunOutcome run_modes(RunSettings& settings, const std::string& program_name, std::chrono::milliseconds limit,
+                              const volatile std::sig_atomic_t* stop_signal) {
+    support::RunGuard guard = support::run_guard(limit, stop_signal);
+    return guarded_outcome([&](support::RunGuard& bounded) { return dispatch(settings, program_name, bounded); },
+                           guard);
 }
 
 }  // namespace run

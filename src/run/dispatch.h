@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,14 @@ inline constexpr CollectionMode kCollectionModes[] = {
     {"discoveryOpenBMC", health::discoveryOpenBMC},
     {"discoveryRedfish", health::discoveryRedfish},
 };
+
+// The mode of that word, or null.
+const CollectionMode* collection_mode(std::string_view word);
+
+// body under guard, every way it ends (failures and cut-offs included) as the
+// outcome.
+support::RunOutcome guarded_outcome(const std::function<support::RunOutcome(support::RunGuard& guard)>& body,
+                                    support::RunGuard& guard);
 
 // The bounded section of a run: the version banner, or zabbix_server and the
 // mode, under a guard of limit that heeds stop_signal. Every way it ends,

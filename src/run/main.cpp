@@ -10,6 +10,7 @@
 
 #include "redfish/https.h"
 #include "run/dispatch.h"
+#include "run/fleet.h"
 #include "run/settings.h"
 #include "support/console.h"
 #include "support/program.h"
@@ -68,9 +69,17 @@ std::string critical_error_line() {
            std::string(support::SUPPORT_PHONE);
 }
 
+// "fleet FILE": the long-lived process, which takes its signals itself.
+int fleet(const std::string& path) {
+    const support::RunOutcome outcome = run::run_fleet(path, std::chrono::seconds(RUNTIME_LIMIT));
+    if (outcome.failure) return report_failure(outcome.failure->kind, outcome.failure->what());
+    return outcome.status;
+}
+
 int probe(int argc, char** argv) {
-    stop_on_signals();
     auto settings = run::parse_command_line(argc, argv);
+    if (settings && settings->fleet_file) return fleet(*settings->fleet_file);
+    stop_on_signals();
     if (!settings) {
         support::print_line(critical_error_line());
         support::flush_console();

@@ -9,6 +9,8 @@ namespace run {
 std::optional<RunSettings> parse_command_line(int argc, char** argv) {
     const int count = argc - 1;
     if (count == 1) return RunSettings{argv[1], {}, {}, {}, {}, std::nullopt, std::nullopt};
+    if (count == 2 && std::strcmp(argv[1], "fleet") == 0)
+        return RunSettings{argv[1], {}, {}, {}, {}, std::nullopt, std::nullopt, std::string(argv[2])};
     if (count != 6) return std::nullopt;
     RunSettings settings{argv[1], argv[2], argv[3], argv[4], argv[5], std::string(argv[6]), std::nullopt};
     std::memset(argv[5], 0, std::strlen(argv[5]));

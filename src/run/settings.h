@@ -15,9 +15,11 @@ struct RunSettings {
     std::string pwd;
     std::optional<std::string> zabbix_host;             // unset in the one-argument form
     std::optional<zabbix::ZabbixServer> zabbix_server;  // where zabbix_host's values go
+    std::optional<std::string> fleet_file{};            // "fleet FILE": the BMCs a long-lived process polls
 };
 
-// The settings of argv, or nothing when the argument count is neither 1 nor 6.
+// The settings of argv, or nothing when the argument count is neither 1 nor 6
+// (nor 2 for "fleet FILE").
 // The password argument is wiped in place once copied, so that the process
 // list no longer shows it.
 std::optional<RunSettings> parse_command_line(int argc, char** argv);

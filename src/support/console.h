@@ -9,4 +9,7 @@ void print_line(std::string_view text);
 void print_text(std::string_view text);
 bool flush_console();
 
+// From now on nothing is printed: for the fleet, whose runs have no report.
+void silence_console();
+
 }  // namespace support

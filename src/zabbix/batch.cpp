@@ -26,6 +26,12 @@ void gather(Gathered& gathered, Refusal refusal, const std::string& key, const s
     if (!request->items.empty()) request->items += ',';
     request->items += item;
     request->keys.push_back(key);
+    request->ends.push_back(request->items.size());
+}
+
+std::string_view gathered_item(const GatheredRequest& request, std::size_t i) {
+    const std::size_t begin = i == 0 ? 0 : request.ends[i - 1] + 1;  // past the ","
+    return std::string_view(request.items).substr(begin, request.ends[i] - begin);
 }
 
 Timestamp clock_now() {

@@ -8,6 +8,7 @@
 // call order to at most 250 values, as zabbix_sender sends them, and 1 MiB.
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zabbix/frame.h"
@@ -28,7 +29,11 @@ struct GatheredRequest {
     Refusal refusal;
     std::string items;  // the data items, joined by ","
     std::vector<std::string> keys;
+    std::vector<std::size_t> ends{};  // where each item ends in items
 };
+
+// The text of the request's item i.
+std::string_view gathered_item(const GatheredRequest& request, std::size_t i);
 
 struct Gathered {
     std::vector<GatheredRequest> requests;  // in the order of their first value

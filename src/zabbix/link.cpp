@@ -241,6 +241,8 @@ void send_zabbix(ZabbixLink& link, const std::string& zabbix_host, const std::st
     gather(link.gathered, refusal, key, *item);
 }
 
+SendResult send_request(ZabbixLink& link, const GatheredRequest& request) { return exchange(link, request); }
+
 std::vector<RequestAnswer> send_gathered(ZabbixLink& link) {
     std::vector<GatheredRequest> requests;
     requests.swap(link.gathered.requests);

@@ -53,6 +53,9 @@ struct RequestAnswer {
     SendResult result;
 };
 
+// Sends one request as send_gathered does, raising the same failures.
+SendResult send_request(ZabbixLink& link, const GatheredRequest& request);
+
 // Sends every gathered value, request by request, and forgets them. A request
 // that cannot be delivered (no node takes the connection, connection dropped,
 // malformed reply, "response" other than "success") ends the run with a
