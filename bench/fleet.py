@@ -302,7 +302,8 @@ def report(oneshot, fleet, oneshot_values, sizes, load_before):
             f"| {r['max_end_s']:.2f} | {r['late']} | {r['overran']} | {r['missed']} | {r['short']} "
             f"| {r['cpu_ms']:.2f} | {r['fleet_cores']:.2f} | {r['machine_busy'] * 100:.0f} % | {r['rss_mb']:.0f} |")
     kept = [r["bmcs"] for r in sizes if r["on_time"]]
-    lines += ["", f"- largest fleet kept on time: {max(kept) if kept else 'none'} BMCs (the goal: 10000)"]
+    largest_kept = f"{max(kept)} BMCs" if kept else "none"
+    lines += ["", f"- largest fleet kept on time: {largest_kept} (the goal: 10000)"]
     return "\n".join(lines) + "\n"
 
 

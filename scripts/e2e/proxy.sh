@@ -13,6 +13,31 @@ proxy_port=""
 proxy_pid=""
 fleet_pid=""
 
+# Debian 12's proxy cannot be installed beside its server (the packages
+# conflict), so it is unpacked into the cache as the 7.0 packages are; the
+# libraries it needs come from Debian 12 itself.
+fetch_zabbix_proxy_6_0() {
+  local dir=$cache/zabbix-proxy-6.0 p missing=()
+  if [ ! -x "$dir/root/usr/sbin/zabbix_proxy" ]; then
+    say "downloading Debian 12's zabbix-proxy-sqlite3 into $dir"
+    rm -rf "$dir"
+    mkdir -p "$dir/debs" "$dir/root"
+    (cd "$dir/debs" && apt-get -o APT::Sandbox::User=root download zabbix-proxy-sqlite3) \
+      >"$state/log/apt-proxy-6.0.log" 2>&1 || die "apt-get download failed (see $state/log/apt-proxy-6.0.log)"
+    dpkg-deb -x "$dir"/debs/zabbix-proxy-sqlite3_*.deb "$dir/root"
+  fi
+  for p in $(dpkg-deb -f "$dir"/debs/zabbix-proxy-sqlite3_*.deb Depends | tr ',' '\n' | sed 's/[|(].*//; s/ //g'); do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    packages=("${missing[@]}")
+    install_packages
+  fi
+  missing=($(ldd "$dir/root/usr/sbin/zabbix_proxy" | awk '/not found/ {print $1}'))
+  [ ${#missing[@]} -eq 0 ] || die "the unpacked zabbix_proxy lacks ${missing[*]}"
+  zbx_proxy_bin=$dir/root/usr/sbin/zabbix_proxy
+}
+
 # The external check run by the proxy delivers to the proxy.
 install_proxy_external_script() { # dir
   mkdir -p "$1"
