@@ -15,7 +15,8 @@ file(GLOB zabbix_templates CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/zabbix/*.yaml)
 install(FILES ${zabbix_templates} DESTINATION ${CMAKE_INSTALL_DATADIR}/bmc-probe/zabbix)
 
 configure_file(contrib/bmc-probe@.service.in bmc-probe@.service @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/bmc-probe@.service contrib/bmc-probe@.timer
+configure_file(contrib/bmc-probe-fleet.service.in bmc-probe-fleet.service @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/bmc-probe@.service contrib/bmc-probe@.timer ${CMAKE_BINARY_DIR}/bmc-probe-fleet.service
         DESTINATION ${BMC_PROBE_SYSTEMD_UNIT_DIR})
 install(FILES contrib/bmc-probe.env.example DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 

@@ -41,7 +41,7 @@ std::string line_fault(const std::vector<std::string>& fields, const std::string
         return std::to_string(fields.size()) +
                " fields, not the 5 of \"<zabbix_host> <mode> <url_base> <user> <password>\" (and a certificate check)";
     if (collection_mode(fields[1]) == nullptr)
-        return "no mode " + support::shown_text(fields[1]) + " (discoveryOpenBMC, discoveryRedfish)";
+        return "no mode \"" + support::shown_text(fields[1]) + "\" (discoveryOpenBMC, discoveryRedfish)";
     if (fields[0] == "debug") return "the Zabbix host \"debug\" would print a report: a fleet only delivers";
     if (fields.size() == 6) {
         if (fields[5].rfind("cert-", 0) != 0) return "a sixth field is a certificate check (cert-sha256:, cert-ca:)";
@@ -72,7 +72,7 @@ std::vector<FleetBmc> read_fleet_file(const std::string& path) {
         std::string why = line_fault(fields, line);
         if (why.empty())
             if (const auto seen = line_of_host.find(fields[0]); seen != line_of_host.end())
-                why = "the Zabbix host " + support::shown_text(fields[0]) + " is already on line " +
+                why = "the Zabbix host \"" + support::shown_text(fields[0]) + "\" is already on line " +
                       std::to_string(seen->second);
         if (!why.empty()) throw Failure(FailureKind::InvalidSetting, path + ":" + std::to_string(number) + ": " + why);
         line_of_host[fields[0]] = number;

@@ -55,16 +55,26 @@ bool full_request_waits(const SharedSender& sender) {
     return requests.size() > 2 || (!requests.empty() && requests.front().keys.size() >= kMaxRequestValues);
 }
 
-// Under the lock: whole requests, oldest first, until the values fit.
+// The request without its first count items.
+void drop_first_items(GatheredRequest& request, std::size_t count) {
+    const std::size_t cut = std::min(request.ends[count - 1] + 1, request.items.size());
+    request.items.erase(0, cut);
+    request.keys.erase(request.keys.begin(), request.keys.begin() + static_cast<std::ptrdiff_t>(count));
+    request.ends.erase(request.ends.begin(), request.ends.begin() + static_cast<std::ptrdiff_t>(count));
+    for (auto& end : request.ends) end -= cut;
+}
+
+// Under the lock: the oldest values, until the rest fit.
 void drop_oldest(SharedSender& sender) {
     auto& requests = sender.backlog.requests;
-    std::size_t dropped = 0;
-    while (dropped < requests.size() && sender.values > sender.max_values) {
-        sender.values -= requests[dropped].keys.size();
-        sender.notes.dropped += requests[dropped].keys.size();
-        ++dropped;
+    while (!requests.empty() && sender.values > sender.max_values) {
+        const std::size_t excess = sender.values - sender.max_values;
+        const std::size_t count = std::min(excess, requests.front().keys.size());
+        if (count == requests.front().keys.size()) requests.erase(requests.begin());
+        else drop_first_items(requests.front(), count);
+        sender.values -= count;
+        sender.notes.dropped += count;
     }
-    requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(dropped));
 }
 
 void note_refusal(SenderNotes& notes, const GatheredRequest& request, const SendResult& result) {
@@ -91,12 +101,12 @@ void note_unreachable(SharedSender& sender, const std::string& why) {
 void note_attempt(SharedSender& sender, const Attempt& attempt, GatheredRequest&& request) {
     SenderNotes& notes = sender.notes;
     if (attempt.end == Attempt::End::Unreachable) {
-        sender.values += request.keys.size();
         sender.backlog.requests.insert(sender.backlog.requests.begin(), std::move(request));
         drop_oldest(sender);
         note_unreachable(sender, attempt.why);
         return;
     }
+    sender.values -= request.keys.size();
     if (notes.unreachable) log("Zabbix can be reached again: " + std::to_string(sender.values) + " values to send");
     notes.unreachable = false;
     if (attempt.end == Attempt::End::Lost) {
@@ -129,8 +139,7 @@ void send_waiting(SharedSender& sender, ZabbixLink& link, std::unique_lock<std::
     auto& requests = sender.backlog.requests;
     while (!requests.empty()) {
         GatheredRequest request = std::move(requests.front());
-        requests.erase(requests.begin());
-        sender.values -= request.keys.size();
+        requests.erase(requests.begin());  // still counted in the values while it is out
         const auto by = sender.stopping ? sender.stop_by : Clock::now() + kRequestLimit;
         lock.unlock();
         const Attempt attempt = attempt_request(link, request, by);

@@ -3,7 +3,7 @@
 // gathered, which join those of every other run in requests of at most 250
 // values; a thread of its own sends them every second, and at once when a
 // request is full. While Zabbix cannot be reached they wait in a backlog of at
-// most max_values values: the oldest requests make room for the newest, and
+// most max_values values: the oldest values make room for the newest, and
 // how many were dropped is logged, at most once a minute. A request that went
 // out and failed (a bad or missing answer) is not sent again, since Zabbix
 // may have stored it; refusals are logged the same way as drops.
@@ -38,7 +38,7 @@ struct SharedSender {
     std::mutex lock;
     std::condition_variable wake;
     Gathered backlog{};  // the values waiting, oldest first; keys read "<host> <key>"
-    std::size_t values = 0;
+    std::size_t values = 0;  // waiting, the request on its way included
     bool stopping = false;
     std::chrono::steady_clock::time_point stop_by{};  // how long the last values may still take
     SenderNotes notes{};
