@@ -108,6 +108,8 @@ def read_run_log(path):
     logins, logouts = collections.defaultdict(list), collections.defaultdict(list)
     with open(path) as f:
         for line in f:
+            if not line.endswith("\n"):
+                break  # still being written
             ms, port, event = line.split()
             (logins if event == "login" else logouts)[int(port)].append(int(ms) / 1000)
     return logins, logouts

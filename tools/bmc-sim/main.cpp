@@ -105,6 +105,8 @@ File open_log(const std::optional<std::string>& path) {
 
 int serve_fleet(const Arguments& arguments, const bmc_sim::Options& each, const sigset_t& signals) {
     const File run_log = open_log(arguments.run_log);
+    // Read while the fleet serves: whole lines only.
+    if (run_log) std::setvbuf(run_log.get(), nullptr, _IOLBF, 0);
     bmc_sim::FleetOptions options{arguments.first_port, arguments.last_port, arguments.threads, run_log.get()};
     bmc_sim::Fleet fleet = bmc_sim::start_fleet(each, options);
     std::printf("listening 127.0.0.1:%d-%d\n", arguments.first_port, arguments.last_port);
