@@ -2,16 +2,22 @@
 // One thread on 127.0.0.1: reads one sender frame per connection, answers
 // "success" and closes. On SIGTERM it prints how many connections, frames,
 // values and payload bytes it saw, and the first frames' sizes as a plan
-// ("values:bytes,..."), which the floor client repeats.
+// ("values:bytes,..."), which the floor client repeats. With a file argument
+// it also appends, for each frame, one line per host in it:
+// "UNIX_MS HOST VALUES RUNS_OK", RUNS_OK counting its bmcProbeRun values "OK"
+// (the fleet bench counts what each simulated BMC delivered, and when).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
+#include <utility>
 
 #include "kit/sender_frame.h"
 
@@ -40,6 +46,30 @@ long values_in(const std::string& payload) {
     return values;
 }
 
+// Per host: its values in the payload and its bmcProbeRun values "OK".
+std::map<std::string, std::pair<long, long>> values_by_host(const std::string& payload) {
+    static const std::string kHost = "{\"host\":\"", kRunOk = "\"key\":\"bmcProbeRun\",\"value\":\"OK\"";
+    std::map<std::string, std::pair<long, long>> hosts;
+    for (auto at = payload.find(kHost); at != std::string::npos;) {
+        const auto start = at + kHost.size(), end = payload.find('"', start);
+        if (end == std::string::npos) break;
+        const auto next = payload.find(kHost, end);
+        auto& counts = hosts[payload.substr(start, end - start)];
+        ++counts.first;
+        const auto run_ok = payload.find(kRunOk, end);
+        if (run_ok != std::string::npos && run_ok < next) ++counts.second;
+        at = next;
+    }
+    return hosts;
+}
+
+void log_hosts(std::FILE* log, const std::string& payload) {
+    using namespace std::chrono;
+    const long long now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    for (const auto& [host, counts] : values_by_host(payload))
+        std::fprintf(log, "%lld %s %ld %ld\n", now, host.c_str(), counts.first, counts.second);
+}
+
 // The payload of a whole frame that was answered; empty when none was.
 std::string serve(int fd, const std::string& reply) {
     char header[kit::kFrameHeaderSize];
@@ -54,7 +84,12 @@ std::string serve(int fd, const std::string& reply) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    std::FILE* hosts_log = argc > 1 ? std::fopen(argv[1], "w") : nullptr;
+    if (argc > 1 && hosts_log == nullptr) {
+        std::perror(argv[1]);
+        return 1;
+    }
     struct sigaction stop {};
     stop.sa_handler = on_stop;  // no SA_RESTART: accept returns EINTR
     sigaction(SIGTERM, &stop, nullptr);
@@ -89,9 +124,11 @@ int main() {
         if (frames++ < kPlanFrames)
             plan += (plan.empty() ? "" : ",") + std::to_string(in_frame) + ":" + std::to_string(payload.size());
         values += in_frame;
+        if (hosts_log != nullptr) log_hosts(hosts_log, payload);
         bytes += static_cast<long>(payload.size());
     }
     std::printf("connections %ld frames %ld values %ld bytes %ld\nplan %s\n", connections, frames, values, bytes,
                 plan.empty() ? "-" : plan.c_str());
+    if (hosts_log != nullptr) std::fclose(hosts_log);
     return 0;
 }

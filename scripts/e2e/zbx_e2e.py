@@ -22,7 +22,9 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   open-problem HOST KEY VALUE NAME SECONDS   send one value and wait for the problem NAME
   check-triggers EXPECTED HOST SECONDS
   check-problems-published EXPECTED HOST SECONDS
-                                   problems open exactly on the flags EXPECTED holds at 0
+                                   problems open exactly on the flags EXPECTED holds at 0 and on the
+                                   words that open one, each of its word's severity
+  check-inventory EXPECTED HOST SECONDS   the host inventory holds the system's values
   listen-once PORTFILE SECONDS     one fake Zabbix connection: did a sender frame arrive?
   relay PORTFILE TARGET_PORT LOG   pass connections on to 127.0.0.1:TARGET_PORT, one JSON line per
                                    connection in LOG: the request's keys and the server's reply
@@ -254,6 +256,7 @@ def cmd_provision(template_path, out):
             "host": name, "groups": [{"groupid": group}],
             # Zabbix 6.0 binds an external check to an interface; its address is not used.
             "interfaces": [{"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1", "dns": "", "port": "10050"}],
+            "inventory_mode": 1,  # automatic: the template's items fill it
             "templates": [{"templateid": template[0]["templateid"]}],
             "macros": [{"macro": m, "value": v, "type": 1 if m == "{$BMC.PASSWORD}" else 0}
                        for m, v in macros.items()]})
@@ -339,7 +342,7 @@ def sql(query, *params):
     return [r.split("\x1f") for r in out.split("\x1e") if r != ""]
 
 
-HISTORY = {"uint": "history_uint", "float": "history", "text": "history_text"}
+HISTORY = {"uint": "history_uint", "float": "history", "str": "history_str", "text": "history_text"}
 
 
 def items_of(host):
@@ -359,7 +362,7 @@ def landed_problems(expected, host, since):
         if found is None:
             problems.append("%s: no such item" % item["key"])
             continue
-        rows = [r[0] for r in sql("select value from " + HISTORY[item["kind"]] +
+        rows = [r[0] for r in sql("select value, clock from " + HISTORY[item["kind"]] +
                                   " where itemid = %s and clock >= %s", found["itemid"], since)]
         if item["kind"] == "float" and not NUMERIC.match(item["value"]):
             if rows or found["state"] != 0:
@@ -837,12 +840,44 @@ def cmd_record(port_file, lines_path):
             connection.close()
 
 
+# The whole server's values, sent as the BMC's words and texts (discoveryRedfish).
+WORD_KEYS = {"systemHealth", "systemHealthRollup", "systemState", "systemManufacturer", "systemModel",
+             "systemSerialNumber", "systemPartNumber", "systemSku", "biosVersion", "bmcFirmwareVersion"}
+WORD_PREFIXES = ("psuHealth[", "psuState[", "memoryHealth[", "memoryState[", "cpuHealth[", "cpuState[",
+                 "driveHealth[", "driveState[", "driveFailurePredicted[")
+TEXT_KEYS = {"systemConditions"}
+INVENTORY = {"vendor": "systemManufacturer", "model": "systemModel", "serialno_a": "systemSerialNumber",
+             "hardware": "systemPartNumber", "serialno_b": "systemSku", "software_app_a": "biosVersion",
+             "software_app_b": "bmcFirmwareVersion"}
+
+
 def recorded_kind(key):
     if key.startswith("discovery_"):
         return "lld", "lld"
     group = "row" if "[" in key else "fixed"
+    if key in TEXT_KEYS:
+        return "text", group
+    if key in WORD_KEYS or key.startswith(WORD_PREFIXES):
+        return "str", group
     flag_item = key in FLAG_KEYS or key.startswith(FLAG_PREFIXES)
     return ("uint" if flag_item else "float"), group
+
+
+SEVERITY = {2: "Warning", 3: "Average", 4: "High"}
+
+
+def word_severity(key, value, values):
+    """The severity of the problem the template opens for a word, or None: a health other than "OK"
+    is a Warning, "Critical" a High one; a state "UnavailableOffline" is Average; a predicted drive
+    failure a Warning, unless the drive's health is Critical; "N/A" never opens one."""
+    name, row = key.split("[", 1)[0], key[key.find("["):] if "[" in key else ""
+    if name.endswith(("Health", "HealthRollup")):
+        return 4 if value == "Critical" else None if value in ("OK", ABSENT) else 2
+    if name.endswith("State"):
+        return 3 if value == "UnavailableOffline" else None
+    if name == "driveFailurePredicted":
+        return 2 if value == "true" and values.get("driveHealth" + row) != "Critical" else None
+    return None
 
 
 def cmd_expected_recorded(lines_path, out):
@@ -866,20 +901,61 @@ def cmd_expected_recorded(lines_path, out):
 
 def cmd_check_problems_published(expected_path, host, seconds):
     expected = load(expected_path)
+    values = {i["key"]: i["value"] for i in expected}
     zero = {i["key"] for i in expected if i["kind"] == "uint" and i["value"] == "0"}
-    not_published = {i["key"] for i in expected if i["kind"] == "uint" and i["value"] == "2"}
+    words = {i["key"]: word_severity(i["key"], i["value"], values) for i in expected if i["kind"] == "str"}
+    wanted = {k: v for k, v in words.items() if v is not None}
+    not_published = {i["key"] for i in expected if i["kind"] in ("uint", "str") and i["value"] in ("2", ABSENT)}
     if not not_published:
-        fail("the capture has no flag it does not publish; nothing to check")
+        fail("the capture has no flag or word it does not publish; nothing to check")
+    conditions = values.get("systemConditions", "")
 
     def problems_now():
-        keys = open_problems(host, "i.key_")
-        return (["no problem on %s, which the BMC publishes as not OK" % k for k in sorted(zero - keys)] +
-                ["a problem on %s, which %s" % (k, "the BMC does not publish" if k in not_published else "is OK")
-                 for k in sorted(keys - zero)])
+        found = {}
+        for key, severity, name in sql(
+                "select i.key_, p.severity, p.name from problem p join triggers t on t.triggerid = p.objectid"
+                " join functions f on f.triggerid = t.triggerid join items i on i.itemid = f.itemid"
+                " join hosts h on h.hostid = i.hostid where p.source = 0 and p.object = 0 and p.r_eventid is null"
+                " and h.host = %s and i.key_ <> 'systemConditions'", host):
+            found.setdefault(key, set()).add((int(severity), name))
+        problems = ["no problem on %s, which the BMC publishes as not OK" % k for k in sorted(zero - set(found))]
+        for key, severity in sorted(wanted.items()):
+            seen = {s for s, _ in found.get(key, set())}
+            if seen != {severity}:
+                problems.append("%s = %r: problems of severity %s, not one %s" %
+                                (key, values[key], sorted(SEVERITY.get(s, s) for s in seen), SEVERITY[severity]))
+            elif key.startswith("systemHealth") and conditions not in ("", ABSENT):
+                names = [n for _, n in found[key]]
+                if not any(conditions.split("\n")[0] in n for n in names):
+                    problems.append("%s: the problem %r does not name the condition %r" % (key, names, conditions))
+        problems += ["a problem on %s, which %s" % (k, "the BMC does not publish" if k in not_published else "is OK")
+                     for k in sorted(set(found) - zero - set(wanted))]
+        return problems
 
     wait_for("problems on %s" % host, seconds, problems_now)
-    print("problems: %d open, each on a flag the BMC publishes as not OK; none on the %d flags it does not "
-          "publish" % (len(zero), len(not_published)))
+    print("problems: %d open on flags the BMC publishes as not OK, %d on its words (%s), none on the %d flags and "
+          "words it does not publish" % (len(zero), len(wanted), ", ".join(
+              "%s %s" % (k, SEVERITY[v]) for k, v in sorted(wanted.items())) or "none", len(not_published)))
+
+
+def cmd_check_inventory(expected_path, host, seconds):
+    values = {i["key"]: i["value"] for i in load(expected_path)}
+    if values.get("systemSerialNumber", ABSENT) == ABSENT or values.get("systemModel", ABSENT) == ABSENT:
+        fail("the capture publishes no serial number or model; nothing to check")
+    fields = sorted(INVENTORY)
+
+    def problems_now():
+        rows = sql("select " + ", ".join("coalesce(v.%s, '')" % f for f in fields) + " from host_inventory v"
+                   " join hosts h on h.hostid = v.hostid where h.host = %s", host)
+        if not rows:
+            return ["%s has no inventory" % host]
+        return ["inventory %s: %r, not %r" % (f, got, values.get(INVENTORY[f]))
+                for f, got in zip(fields, rows[0]) if got != values.get(INVENTORY[f])]
+
+    wait_for("inventory of %s" % host, seconds, problems_now)
+    print("inventory of %s: serial number %s, model %s, and %s as the BMC publishes them" %
+          (host, values["systemSerialNumber"], values["systemModel"],
+           ", ".join(f for f in fields if f not in ("serialno_a", "model"))))
 
 
 def main(argv):
@@ -904,6 +980,7 @@ def main(argv):
         "record": lambda a: cmd_record(*a),
         "expected-recorded": lambda a: cmd_expected_recorded(*a),
         "check-problems-published": lambda a: cmd_check_problems_published(*a),
+        "check-inventory": lambda a: cmd_check_inventory(*a),
     }
     if len(argv) < 2 or argv[1] not in commands:
         print(__doc__)

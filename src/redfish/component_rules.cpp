@@ -22,6 +22,7 @@ struct Found {
 
 std::vector<Found> documents(const std::vector<std::string>& paths, const DocumentStore& store) {
     std::vector<Found> found;
+    found.reserve(paths.size());
     for (const auto& path : paths) found.push_back({known_document(store, path), path});
     return found;
 }

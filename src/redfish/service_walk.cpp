@@ -83,12 +83,13 @@ std::vector<std::string> storage_paths(DocumentStore& store, const Json* system,
     return members_of(store, {linked_path(system, "SimpleStorage")}, expand).front();
 }
 
-// Each chassis's Power and Thermal; its sensors and ThermalSubsystem/Fans
-// where it lacks either of them.
-void read_chassis_resources(DocumentStore& store, std::vector<ChassisView>& chassis, const std::string& expand) {
-    std::vector<std::string> paths;
+// Each chassis's Power, Thermal and PowerSubsystem, with the other
+// documents given (in the same batch); its sensors and ThermalSubsystem/Fans
+// where it lacks Power or Thermal.
+void read_chassis_resources(DocumentStore& store, std::vector<ChassisView>& chassis, const std::string& expand,
+                            std::vector<std::string> paths) {
     for (const auto& one : chassis)
-        for (const auto* name : {"Power", "Thermal"}) paths.push_back(linked_path(one.chassis, name));
+        for (const auto* name : {"Power", "Thermal", "PowerSubsystem"}) paths.push_back(linked_path(one.chassis, name));
     std::erase(paths, "");
     (void)documents_at(store, paths);
     std::vector<std::string> sensors, subsystems;
@@ -169,15 +170,10 @@ void each_system(const DocumentStore& store, const std::vector<std::string>& sys
 // Every system's memory, processors and drives (its Storage members' Drives,
 // else its SimpleStorage members, whose Devices are the drives), each
 // chassis's PowerSubsystem power supplies, and the first system's manager.
+// (The chassis' PowerSubsystem and the manager were read with the chassis'
+// resources.)
 void read_components(DocumentStore& store, ServiceView& service, const Json* root,
                      const std::vector<std::string>& systems, const std::string& expand) {
-    const auto managers = linked_paths(path_of(known_document(store, service.system_path), {"Links", "ManagedBy"}));
-    service.manager_path = managers.empty() ? "" : managers.front();
-    std::vector<std::string> first{service.manager_path};
-    for (const auto& one : service.chassis) first.push_back(linked_path(one.chassis, "PowerSubsystem"));
-    std::erase(first, "");
-    (void)documents_at(store, first);
-
     std::vector<std::string> collections;
     each_system(store, systems, [&](const Json* system) {
         for (const auto* name : {"Memory", "Processors", "Storage"}) collections.push_back(linked_path(system, name));
@@ -241,11 +237,13 @@ ServiceView walked_service(DocumentStore& store) {
             view.chassis = chassis;
             service.chassis.push_back(std::move(view));
         }
-    read_chassis_resources(store, service.chassis, expand);
-    service.main = main_chassis(system, service.chassis);
-    read_total_power(store, service);
     service.walked = true;
     service.system_path = top[0].empty() ? "" : top[0].front();
+    const auto managers = linked_paths(path_of(system, {"Links", "ManagedBy"}));
+    service.manager_path = managers.empty() ? "" : managers.front();
+    read_chassis_resources(store, service.chassis, expand, {service.manager_path});
+    service.main = main_chassis(system, service.chassis);
+    read_total_power(store, service);
     read_components(store, service, root, top[0], expand);
     return service;
 }

@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <regex>
 #include <set>
@@ -150,6 +151,12 @@ std::string macro_value(const YAML::Node& tmpl, const std::string& name) {
     return "0";
 }
 
+bool is_whole_server(const health::DiscoveryList& list) {
+    for (const auto& group : health::kGroups)
+        if (group.group == list.group) return group.whole_server;
+    return false;
+}
+
 TEST_P(ZabbixTemplate, DiscoveryRulesKeepWhatPrototypesUseAndDiscardUnchangedLists) {
     for (const auto& tmpl : templates()) {
         for (const auto& list : health::kDiscoveryLists) {
@@ -172,7 +179,16 @@ TEST_P(ZabbixTemplate, DiscoveryRulesKeepWhatPrototypesUseAndDiscardUnchangedLis
             seen.insert(present.begin(), present.end());
             for (const auto& macro : used) EXPECT_TRUE(seen.count(macro)) << list.key << " drops " << macro;
 
-            // Only the name keeps its value; the readings are kept as present or not, health and state not at all.
+            // The whole server's lists carry only what names a row, all kept. Of the sensor lists only the
+            // name keeps its value; the readings are kept as present or not, health and state not at all.
+            if (is_whole_server(list)) {
+                Keys macros;
+                for (const auto& entry : list.entries)
+                    if (!entry.macro.empty()) macros.insert(std::string(entry.macro));
+                EXPECT_EQ(kept, macros) << list.key;
+                EXPECT_EQ(present, Keys{}) << list.key;
+                continue;
+            }
             EXPECT_EQ(kept, Keys{std::string(list.entries[0].macro)}) << list.key;
             Keys readings{std::string(list.entries[1].macro)};
             if (!list.percent_reading.macro.empty()) readings.insert(std::string(list.percent_reading.macro));
@@ -185,6 +201,164 @@ TEST_P(ZabbixTemplate, DiscoveryRulesKeepWhatPrototypesUseAndDiscardUnchangedLis
             EXPECT_LE(seconds_of(macro_value(tmpl, heartbeat)) * 24, seconds_of(macro_value(tmpl, lifetime)))
                 << list.key;
         }
+    }
+}
+
+// The TRAP items and item prototypes of a template, and every trigger and
+// trigger prototype in it (those under items, rules and the template's own).
+struct TemplateParts {
+    std::vector<YAML::Node> items;
+    std::vector<YAML::Node> triggers;
+};
+
+TemplateParts parts_of(const YAML::Node& root, const YAML::Node& tmpl) {
+    TemplateParts parts;
+    const auto take = [&](const YAML::Node& items, const char* triggers) {
+        for (const auto& item : items) {
+            if (item["type"].as<std::string>() == "TRAP") parts.items.push_back(item);
+            for (const auto& trigger : item[triggers]) parts.triggers.push_back(trigger);
+        }
+    };
+    take(tmpl["items"], "triggers");
+    for (const auto& rule : tmpl["discovery_rules"]) {
+        take(rule["item_prototypes"], "trigger_prototypes");
+        for (const auto& trigger : rule["trigger_prototypes"]) parts.triggers.push_back(trigger);
+    }
+    for (const auto& trigger : root["triggers"]) parts.triggers.push_back(trigger);
+    return parts;
+}
+
+// Whether a trigger expression of the forms the template uses for words holds
+// when the item key has the value word: terms last(/host/key)="w" or <>"w",
+// and length(last(/host/other))>=0 (true once that item has a value), all
+// joined by "and" or all by "or". No value when the expression takes no
+// part in the item's value, or is of another form.
+std::optional<bool> holds(const std::string& expression, const std::string& key, const std::string& word) {
+    static const std::regex joiner(R"( (and|or) )");
+    static const std::regex compare(R"re(last\(/[^/]+/(.+)\)(=|<>)"([^"]*)")re");
+    static const std::regex has_value(R"(length\(last\(/[^/]+/.+\)\)>=0)");
+    std::vector<std::string> terms, joiners;
+    std::sregex_token_iterator it(expression.begin(), expression.end(), joiner, {-1, 1}), end;
+    for (bool term = true; it != end; ++it, term = !term) (term ? terms : joiners).push_back(*it);
+    bool uses_key = false, all = true, any = false;
+    for (const auto& term : terms) {
+        std::smatch found;
+        bool value = true;
+        if (std::regex_match(term, found, compare) && found[1] == key) {
+            uses_key = true;
+            value = (found[3] == word) == (found[2] == "=");
+        } else if (!std::regex_match(term, has_value)) {
+            return std::nullopt;
+        }
+        all = all && value;
+        any = any || value;
+    }
+    const bool mixed = std::set<std::string>(joiners.begin(), joiners.end()).size() > 1;
+    if (!uses_key || mixed) return std::nullopt;
+    return joiners.empty() || joiners.front() == "and" ? all : any;
+}
+
+// The problems a word opens on the items whose key ends in the suffix: the
+// priority of the one trigger that fires and none it depends on fires, or
+// none. Words the BMC does not publish ("N/A") never open one.
+struct WordCase {
+    const char* suffix;
+    const char* word;
+    const char* priority;  // empty: no problem
+};
+constexpr WordCase kWordCases[] = {
+    // clang-format off
+    {"Health", "OK", ""}, {"Health", "Warning", "WARNING"}, {"Health", "Critical", "HIGH"}, {"Health", "N/A", ""},
+    {"HealthRollup", "OK", ""}, {"HealthRollup", "Warning", "WARNING"}, {"HealthRollup", "Critical", "HIGH"},
+    {"HealthRollup", "N/A", ""},
+    {"State", "Enabled", ""}, {"State", "StandbyOffline", ""}, {"State", "Disabled", ""},
+    {"State", "UnavailableOffline", "AVERAGE"}, {"State", "N/A", ""},
+    {"FailurePredicted", "true", "WARNING"}, {"FailurePredicted", "false", ""}, {"FailurePredicted", "N/A", ""},
+    // clang-format on
+};
+
+TEST_P(ZabbixTemplate, WordItemsOpenOneProblemOfTheWordsSeverity) {
+    const YAML::Node root = YAML::LoadFile(GetParam().string())["zabbix_export"];
+    for (const auto& tmpl : root["templates"]) {
+        const TemplateParts parts = parts_of(root, tmpl);
+        std::set<std::string> checked;
+        for (const auto& item : parts.items) {
+            const auto key = item["key"].as<std::string>();
+            const auto name = key.substr(0, key.find('['));
+            for (const auto& c : kWordCases) {
+                const std::string suffix = c.suffix;
+                if (!name.ends_with(suffix) || name == suffix || (suffix == "Health" && name.ends_with("HealthRollup")))
+                    continue;
+                if (item["value_type"].as<std::string>() != "CHAR") {
+                    checked.insert(key + " (" + item["value_type"].as<std::string>() + ")");
+                    continue;  // a flag of the older lists, 0 or 1, with triggers of its own
+                }
+                std::vector<std::pair<std::string, YAML::Node>> fired;
+                for (const auto& trigger : parts.triggers) {
+                    const auto expression = trigger["expression"].as<std::string>();
+                    const auto fires = holds(expression, key, c.word);
+                    if (expression.find("/" + key + ")") != std::string::npos && !fires)
+                        ADD_FAILURE() << "cannot evaluate " << expression;
+                    if (fires.value_or(false)) fired.emplace_back(trigger["priority"].as<std::string>(), trigger);
+                }
+                std::vector<std::string> shown;
+                for (const auto& [priority, trigger] : fired) {
+                    bool master_fires = false;
+                    for (const auto& dependency : trigger["dependencies"])
+                        master_fires = master_fires ||
+                                       holds(dependency["expression"].as<std::string>(), key, c.word).value_or(false);
+                    if (!master_fires) shown.push_back(priority);
+                }
+                const std::vector<std::string> wanted =
+                    *c.priority ? std::vector<std::string>{c.priority} : std::vector<std::string>{};
+                EXPECT_EQ(shown, wanted) << key << " = \"" << c.word << "\"";
+                checked.insert(key);
+            }
+        }
+        // The system's own words and one row item of each list whose words open problems.
+        for (const auto* key : {"systemHealth", "systemHealthRollup", "systemState", "psuHealth[{#PSU_NAME}]",
+                                "memoryState[{#DIMM_NAME}]", "cpuHealth[{#CPU_NAME}]",
+                                "driveFailurePredicted[{#DRIVE_NAME}]"})
+            EXPECT_TRUE(checked.count(key)) << key << " is not a character item with word triggers";
+    }
+}
+
+// The whole server's values are the BMC's words and texts: numeric items would refuse them.
+TEST_P(ZabbixTemplate, WholeServerItemsAndPrototypesTakeText) {
+    Keys words;
+    for (const auto& item : health::kFixedItems)
+        for (const auto& group : health::kGroups)
+            if (group.group == item.group && group.whole_server) words.insert(std::string(item.key));
+    for (const auto& list : health::kDiscoveryLists)
+        if (is_whole_server(list)) {
+            const auto keys = delivered_prototype_keys(list);
+            words.insert(keys.begin(), keys.end());
+        }
+    EXPECT_EQ(words.size(), 20u);  // 11 of the system, 9 per-row items of four lists
+    const YAML::Node root = YAML::LoadFile(GetParam().string())["zabbix_export"];
+    for (const auto& tmpl : root["templates"]) {
+        Keys seen;
+        for (const auto& item : parts_of(root, tmpl).items) {
+            const auto key = item["key"].as<std::string>();
+            if (!words.count(key)) continue;
+            seen.insert(key);
+            EXPECT_EQ(item["value_type"].as<std::string>(), key == "systemConditions" ? "TEXT" : "CHAR") << key;
+        }
+        EXPECT_EQ(seen, words);
+    }
+}
+
+TEST_P(ZabbixTemplate, SystemItemsFillTheHostInventory) {
+    const std::map<std::string, std::string> wanted = {
+        {"systemManufacturer", "VENDOR"}, {"systemModel", "MODEL"}, {"systemSerialNumber", "SERIALNO_A"},
+        {"systemPartNumber", "HARDWARE"}, {"systemSku", "SERIALNO_B"}, {"biosVersion", "SOFTWARE_APP_A"},
+        {"bmcFirmwareVersion", "SOFTWARE_APP_B"}};
+    for (const auto& tmpl : templates()) {
+        std::map<std::string, std::string> linked;
+        for (const auto& item : tmpl["items"])
+            if (item["inventory_link"])
+                linked[item["key"].as<std::string>()] = item["inventory_link"].as<std::string>();
+        EXPECT_EQ(linked, wanted);
     }
 }
 

@@ -1,6 +1,7 @@
 // bmc-sim: a simulated Redfish service on 127.0.0.1 for trying the probe by
-// hand, serving an OpenBMC scenario or a captured Redfish tree. Serves until SIGTERM or SIGINT, then prints how many TLS
-// connections and requests it served.
+// hand, serving an OpenBMC scenario or a captured Redfish tree; with --ports, a
+// whole fleet of them, one per port. Serves until SIGTERM or SIGINT, then
+// prints how many TLS connections and requests it served.
 #include <signal.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bmc-sim/fleet.h"
 #include "bmc-sim/test_bmc.h"
 
 namespace {
@@ -24,6 +26,10 @@ struct Arguments {
     std::chrono::milliseconds read_delay{0};
     std::chrono::milliseconds delay{0};
     std::optional<std::string> session_log;
+    int first_port = 0, last_port = 0;  // --ports
+    std::size_t threads = 1024;
+    std::optional<int> keep_alive;
+    std::optional<std::string> run_log;
 };
 
 constexpr const char* kUsage =
@@ -37,7 +43,21 @@ constexpr const char* kUsage =
     "  --user, --password: the only credentials accepted (any when not given).\n"
     "  --read-delay: every resource read is answered that late (a slow or hung BMC).\n"
     "  --delay-ms: every answer waits that much longer (a BMC far away or busy).\n"
-    "  --session-log: a line \"login ID\" or \"logout ID\" for each session opened or closed.\n";
+    "  --session-log: a line \"login ID\" or \"logout ID\" for each session opened or closed.\n"
+    "  --keep-alive-s N: an idle connection is closed after N seconds (60).\n"
+    "A fleet: bmc-sim --ports FIRST-LAST [--threads N] [--run-log FILE] [the options above]\n"
+    "  one simulated BMC on each port of the range, each with its own sessions;\n"
+    "  --threads: connections served at once over all of them (1024);\n"
+    "  --run-log: \"UNIX_MS PORT login\" and \"UNIX_MS PORT logout\" for each session.\n"
+    "  It prints \"listening 127.0.0.1:FIRST-LAST\", and its sums on SIGTERM.\n";
+
+// "FIRST-LAST"
+void parse_ports(const std::string& value, Arguments& arguments) {
+    const auto dash = value.find('-');
+    if (dash == std::string::npos) throw std::invalid_argument("--ports wants FIRST-LAST");
+    arguments.first_port = std::stoi(value.substr(0, dash));
+    arguments.last_port = std::stoi(value.substr(dash + 1));
+}
 
 Arguments parse_arguments(int argc, char** argv) {
     Arguments arguments;
@@ -54,6 +74,10 @@ Arguments parse_arguments(int argc, char** argv) {
         else if (option == "--read-delay") arguments.read_delay = std::chrono::seconds(std::stoi(value));
         else if (option == "--delay-ms") arguments.delay = std::chrono::milliseconds(std::stoi(value));
         else if (option == "--session-log") arguments.session_log = value;
+        else if (option == "--ports") parse_ports(value, arguments);
+        else if (option == "--threads") arguments.threads = std::stoul(value);
+        else if (option == "--keep-alive-s") arguments.keep_alive = std::stoi(value);
+        else if (option == "--run-log") arguments.run_log = value;
         else throw std::invalid_argument("unknown option " + option);
     }
     return arguments;
@@ -67,6 +91,33 @@ sigset_t stop_signals() {
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
     return signals;
+}
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File open_log(const std::optional<std::string>& path) {
+    File log(nullptr, std::fclose);
+    if (!path) return log;
+    log.reset(std::fopen(path->c_str(), "a"));
+    if (!log) throw std::runtime_error("bmc-sim: cannot open " + *path);
+    return log;
+}
+
+int serve_fleet(const Arguments& arguments, const bmc_sim::Options& each, const sigset_t& signals) {
+    const File run_log = open_log(arguments.run_log);
+    // Read while the fleet serves: whole lines only.
+    if (run_log) std::setvbuf(run_log.get(), nullptr, _IOLBF, 0);
+    bmc_sim::FleetOptions options{arguments.first_port, arguments.last_port, arguments.threads, run_log.get()};
+    bmc_sim::Fleet fleet = bmc_sim::start_fleet(each, options);
+    std::printf("listening 127.0.0.1:%d-%d\n", arguments.first_port, arguments.last_port);
+    std::fflush(stdout);
+    int received = 0;
+    sigwait(&signals, &received);
+    bmc_sim::stop_fleet(fleet);
+    const bmc_sim::Counts counts = bmc_sim::fleet_counts(fleet);
+    std::printf("bmcs %zu tls-connections %d requests %zu logins %d logouts %d open-sessions %d\n", fleet.size(),
+                counts.tls_connections, counts.requests, counts.logins, counts.logouts, counts.open_sessions);
+    return 0;
 }
 
 }  // namespace
@@ -91,10 +142,10 @@ int main(int argc, char** argv) {
         options.password = arguments.password;
         options.read_delay = arguments.read_delay;
         options.delay = arguments.delay;
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> session_log(nullptr, std::fclose);
-        if (arguments.session_log) {
-            session_log.reset(std::fopen(arguments.session_log->c_str(), "a"));
-            if (!session_log) throw std::runtime_error("bmc-sim: cannot open " + *arguments.session_log);
+        if (arguments.keep_alive) options.keep_alive_seconds = *arguments.keep_alive;
+        if (arguments.first_port != 0) return serve_fleet(arguments, options, signals);
+        const File session_log = open_log(arguments.session_log);
+        if (session_log) {
             options.on_session = [log = session_log.get()](const std::string& event) {
                 std::fprintf(log, "%s\n", event.c_str());
                 std::fflush(log);

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cctype>
 #include <condition_variable>
 #include <map>
@@ -16,12 +18,13 @@
 
 #include "bmc-sim/bodies.h"
 #include "bmc-sim/certificate.h"
+#include "bmc-sim/shared_workers.h"
 
 namespace bmc_sim {
 
 struct TestBmc::State {
     Options options;
-    Certificate certificate;
+    std::shared_ptr<const Certificate> certificate;
     std::unique_ptr<httplib::SSLServer> server;
     std::thread thread;
     int port = 0;
@@ -31,6 +34,7 @@ struct TestBmc::State {
     bool stopping = false;
     std::map<std::pair<std::string, std::string>, Reply> scripts;
     std::vector<RecordedRequest> requests;
+    Counts counts;
     std::map<std::string, std::string> sessions;  // id -> token
     std::string last_token, last_session_path;
     std::map<const SSL*, int> live_connections;  // -> its number
@@ -50,6 +54,10 @@ const HeaderList kSecurityHeaders = {
     {"X-XSS-Protection", "1; mode=block"},
     {"X-Content-Type-Options", "nosniff"},
 };
+
+const Scenario& scenario_of(const State& state) {
+    return state.options.shared_scenario ? *state.options.shared_scenario : state.options.scenario;
+}
 
 bool same_name(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -132,8 +140,9 @@ Reply login(State& state, const httplib::Request& request) {
         return json_reply(401, bodies::login_refused(), allow);
     const std::string id = random_text(state, 10), token = random_text(state, 20);
     state.sessions[id] = token;
+    ++state.counts.logins;
     state.last_token = token;
-    state.last_session_path = state.options.scenario.sessions_path + "/" + id;
+    state.last_session_path = scenario_of(state).sessions_path + "/" + id;
     HeaderList headers = allow;
     headers.emplace_back("X-Auth-Token", token);
     headers.emplace_back("Location", state.last_session_path);
@@ -147,6 +156,7 @@ Reply logout(State& state, const httplib::Request& request, const std::string& i
     if (!authenticated(state, request)) return unauthorized();
     const HeaderList allow = {{"Allow", "DELETE, GET, HEAD"}};
     if (state.sessions.erase(id) == 0) return json_reply(404, bodies::resource_not_found("Session", id), allow);
+    ++state.counts.logouts;
     if (state.options.on_session) state.options.on_session("logout " + id);
     return json_reply(200, bodies::success(), allow);
 }
@@ -171,7 +181,7 @@ std::string query_of(const httplib::Request& request) {
 
 Reply resource_answer(State& state, const httplib::Request& request) {
     const std::string& path = request.path;
-    const std::string& sessions = state.options.scenario.sessions_path;
+    const std::string& sessions = scenario_of(state).sessions_path;
     if (request.method == "POST" && (path == sessions || path == sessions + "/")) return login(state, request);
     // Redfish serves its service root to anyone: a client reads the login's
     // address there.
@@ -180,9 +190,9 @@ Reply resource_answer(State& state, const httplib::Request& request) {
     if (request.method == "DELETE" && path.rfind(sessions + "/", 0) == 0 && path.size() > sessions.size() + 1)
         return logout(state, request, path.substr(sessions.size() + 1));
     if (request.method != "GET") return json_reply(404, bodies::resource_not_found("Resource", path));
-    for (const auto& resource : state.options.scenario.resources)
+    for (const auto& resource : scenario_of(state).resources)
         if (resource.path == path) return json_reply(resource.status, resource.body);
-    if (const auto answer = answer_for_get(state.options.scenario, request.path, query_of(request)))
+    if (const auto answer = answer_for_get(scenario_of(state), request.path, query_of(request)))
         return json_reply(answer->status, answer->body);
     return json_reply(404, bodies::resource_not_found("Resource", path));
 }
@@ -234,7 +244,8 @@ void send_reply(const Reply& reply, httplib::Response& response) {
 
 void handle(State& state, const httplib::Request& request, httplib::Response& response) {
     std::unique_lock lock(state.mutex);
-    state.requests.push_back(record_of(state, request));
+    ++state.counts.requests;
+    if (state.options.record_requests) state.requests.push_back(record_of(state, request));
     // A hung BMC: the logout is neither done nor answered for that long.
     if (request.method == "DELETE")
         state.wake.wait_for(lock, state.options.logout_delay, [&] { return state.stopping; });
@@ -260,18 +271,24 @@ TestBmc::TestBmc(Options options) : state_(std::make_unique<State>()) { state_->
 
 TestBmc::~TestBmc() { stop(); }
 
-void TestBmc::start() {
+void TestBmc::start(bool wait) {
     State& state = *state_;
     if (state.server) return;
-    state.certificate =
-        state.options.cert_dir ? certificate_in(*state.options.cert_dir) : make_self_signed_certificate();
-    state.server = std::make_unique<httplib::SSLServer>(state.certificate.cert.get(), state.certificate.key.get());
+    if (state.options.certificate) {
+        state.certificate = state.options.certificate;
+    } else {
+        state.certificate = std::make_shared<Certificate>(
+            state.options.cert_dir ? certificate_in(*state.options.cert_dir) : make_self_signed_certificate());
+    }
+    state.server = std::make_unique<httplib::SSLServer>(state.certificate->cert.get(), state.certificate->key.get());
     auto& server = *state.server;
     if (!server.is_valid()) throw std::runtime_error("bmc-sim: the TLS context cannot be set up");
     SSL_CTX_set_app_data(server.ssl_context(), &state);
     SSL_CTX_set_info_callback(server.ssl_context(), on_tls_event);
     server.set_keep_alive_max_count(1000);
-    server.set_keep_alive_timeout(60);
+    server.set_keep_alive_timeout(state.options.keep_alive_seconds);
+    if (state.options.workers)
+        server.new_task_queue = [workers = state.options.workers] { return new_server_queue(workers); };
     // Headers and body go out in separate writes; with Nagle on, the body
     // would wait for the client's delayed ACK (40 ms a request).
     server.set_tcp_nodelay(true);
@@ -289,12 +306,18 @@ void TestBmc::start() {
         state.port = server.bind_to_port("127.0.0.1", state.options.port) ? state.options.port : -1;
     }
     if (state.port <= 0) {
+        const int error = errno;
         state.server.reset();
-        throw std::runtime_error("bmc-sim: cannot listen on 127.0.0.1:" + std::to_string(state.options.port));
+        throw std::runtime_error("bmc-sim: cannot listen on 127.0.0.1:" + std::to_string(state.options.port) + ": " +
+                                 std::strerror(error));
     }
     state.thread = std::thread([&server] { server.listen_after_bind(); });
+    if (wait) wait_until_serving();
+}
+
+void TestBmc::wait_until_serving() {
     // stop() only takes effect once the server runs.
-    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (state_->server && !state_->server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TestBmc::stop() {
@@ -335,6 +358,14 @@ std::vector<RecordedRequest> TestBmc::requests() const {
 int TestBmc::tls_connections() const {
     std::lock_guard lock(state_->mutex);
     return state_->connections;
+}
+
+Counts TestBmc::counts() const {
+    std::lock_guard lock(state_->mutex);
+    Counts counts = state_->counts;
+    counts.tls_connections = state_->connections;
+    counts.open_sessions = static_cast<int>(state_->sessions.size());
+    return counts;
 }
 
 std::string TestBmc::last_token() const {

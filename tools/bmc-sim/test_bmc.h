@@ -14,9 +14,15 @@
 #include <utility>
 #include <vector>
 
+#include "bmc-sim/certificate.h"
 #include "bmc-sim/scenario.h"
 
 namespace bmc_sim {
+
+// Worker threads shared by many simulated BMCs, so that a fleet of them in
+// one process needs one pool, not one per listening port.
+class SharedWorkers;
+std::shared_ptr<SharedWorkers> make_shared_workers(std::size_t threads);
 
 using HeaderList = std::vector<std::pair<std::string, std::string>>;
 
@@ -56,6 +62,19 @@ struct Options {
     // Called with "login ID" and "logout ID" as sessions open and close.
     std::function<void(const std::string& event)> on_session;
     std::chrono::milliseconds delay{0};       // waited before every answer (added to any other)
+    std::shared_ptr<const Scenario> shared_scenario;  // set: served instead of scenario, one copy for many
+    std::shared_ptr<const Certificate> certificate;  // set: used instead of cert_dir or a fresh one
+    std::shared_ptr<SharedWorkers> workers;          // unset: a pool of the server's own
+    bool record_requests = true;  // false: only counted (a fleet's requests would fill the memory)
+    int keep_alive_seconds = 60;  // an idle connection is closed after that long
+};
+
+struct Counts {
+    std::size_t requests = 0;
+    int tls_connections = 0;
+    int logins = 0;
+    int logouts = 0;
+    int open_sessions = 0;
 };
 
 class TestBmc {
@@ -65,8 +84,11 @@ public:
     TestBmc(const TestBmc&) = delete;
     TestBmc& operator=(const TestBmc&) = delete;
 
-    // Binds 127.0.0.1 and serves from a background thread until stop().
-    void start();
+    // Binds 127.0.0.1 and serves from a background thread until stop();
+    // returns once it serves, or at once without wait (then wait_until_serving
+    // before a stop).
+    void start(bool wait = true);
+    void wait_until_serving();
     void stop();
 
     int port() const;
@@ -77,6 +99,7 @@ public:
 
     std::vector<RecordedRequest> requests() const;
     int tls_connections() const;
+    Counts counts() const;
 
     // The token and the Location path of the newest login, empty before one.
     std::string last_token() const;

@@ -8,8 +8,11 @@
 // the API). A classic graph is an image, so "has data" is judged on its
 // pixels: a drawn line leaves many pixels in an item's colour, a graph
 // without values only its small legend squares. SECRET (the BMC password)
-// must appear nowhere in the pages. Exit status 0 when every widget passed,
-// 1 with one line per finding otherwise.
+// must appear nowhere in the pages. E2E_WIDGETS, a comma-separated list of
+// widget names, checks only those (each must be there); without it, every
+// widget is checked and the standard ones must be there. A Honeycomb has data
+// when its cells show a value. Exit status 0 when every widget passed, 1 with
+// one line per finding otherwise.
 import fs from 'node:fs';
 import { chromium } from 'playwright-core';
 
@@ -97,8 +100,14 @@ async function checkWidget(page, widget) {
     else if (ERROR_TEXT.test(text)) found(`${name}: shows an error: ${text.slice(0, 120)}`);
     else if (NO_DATA_TEXT.test(text)) found(`${name}: no data ("${text.slice(0, 60)}")`);
     const images = body ? await body.$$('img') : [];
+    const cells = body ? await body.$$('.svg-honeycomb-cell') : [];
     let shown = `${images.length} graphs`;
-    if (images.length) {
+    if (body && await body.$('.svg-honeycomb')) {
+        const labels = await body.$$eval('.svg-honeycomb-label-secondary', (all) => all.map((l) => l.textContent.trim()));
+        const values = labels.filter((l) => l !== '');
+        if (cells.length === 0 || values.length === 0) found(`${name}: no data (${cells.length} cells)`);
+        shown = `${cells.length} cells: ${[...new Set(values)].map((v) => `${values.filter((w) => w === v).length} ${v}`).join(', ')}`;
+    } else if (images.length) {
         const measured = await linePixels(page, images);
         const empty = measured.filter((m) => !hasLine(m));
         if (empty.length) {
@@ -139,7 +148,7 @@ const browser = await chromium.launch({
 try {
     // The frontend scrolls an element of its own, not the page: a window tall
     // enough for the whole dashboard shows every widget, in the screenshot too.
-    const page = await browser.newPage({ viewport: { width: 1600, height: 1900 } });
+    const page = await browser.newPage({ viewport: { width: 1600, height: 2800 } });
     page.setDefaultTimeout(30000);
     await page.goto(`${base}/index.php`);
     await page.fill('#name', 'Admin');
@@ -160,12 +169,18 @@ try {
         for (const widget of widgets) html.push((await widget.evaluate((w) => w.outerHTML)).slice(0, 4000));
         fs.writeFileSync(process.env.E2E_BROWSER_DUMP, html.join('\n\n=====\n\n'));
     }
+    const only = process.env.E2E_WIDGETS ? process.env.E2E_WIDGETS.split(',') : null;
     const names = [];
-    for (const widget of widgets) names.push(await checkWidget(page, widget));
-    const wantedWidgets = ['Last run of bmc-probe', 'Total power and its limits', 'Peak power and its limits',
-                           'Temperatures', 'Fan speeds', 'Voltages'];
-    // 6.0 template dashboards have no Problems widget.
-    if (version !== '6.0') wantedWidgets.push('Problems');
+    for (const widget of widgets) {
+        const name = (await widget.$eval('h4', (h) => h.textContent.trim()).catch(() => '')) || '(no name)';
+        if (!only || only.includes(name)) names.push(await checkWidget(page, widget));
+        else names.push(name);
+    }
+    const wantedWidgets = only || ['Last run of bmc-probe', 'System health', 'System health rollup', 'System state',
+                                   'Server inventory', 'System conditions', 'Total power and its limits',
+                                   'Peak power and its limits', 'Temperatures', 'Fan speeds', 'Voltages'];
+    // 6.0 template dashboards have neither a Problems nor a Honeycomb widget.
+    if (!only && version !== '6.0') wantedWidgets.push('Problems', 'Component health');
     for (const wanted of wantedWidgets) {
         if (!names.includes(wanted)) found(`${wanted}: no such widget on the dashboard`);
     }
