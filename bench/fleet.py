@@ -67,10 +67,29 @@ class Child:
         return counts
 
 
+class Sims:
+    """The simulated fleet: PER_SIM BMCs a process at most, since each port takes about two of the
+    process's files and the hard limit of open files is often 20,000; all append to one run log."""
+
+    PER_SIM = 5000
+
+    def __init__(self, bmcs, run_log):
+        self.children = []
+        for first in range(FIRST_PORT, FIRST_PORT + bmcs, self.PER_SIM):
+            last = min(first + self.PER_SIM, FIRST_PORT + bmcs) - 1
+            threads = min(4096, max(256, (last - first + 1) // 2))
+            self.children.append(Child([SIM, "--ports", f"{first}-{last}", "--delay-ms", str(DELAY_MS),
+                                        "--run-log", run_log, "--threads", str(threads)]))
+
+    def stop(self):
+        total = collections.Counter()
+        for child in self.children:
+            total.update(child.stop())
+        return total
+
+
 def start_sim(bmcs, run_log):
-    last = FIRST_PORT + bmcs - 1
-    return Child([SIM, "--ports", f"{FIRST_PORT}-{last}", "--delay-ms", str(DELAY_MS), "--run-log", run_log,
-                  "--threads", str(min(4096, max(256, bmcs // 2)))])
+    return Sims(bmcs, run_log)
 
 
 def bmc_address(index):
