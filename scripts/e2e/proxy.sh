@@ -103,8 +103,9 @@ EOF
 # Whether the probe has the fleet mode: it names the missing fleet file, where
 # a probe without it refuses the argument count.
 has_fleet_mode() {
-  local missing=$state/run/no-such-fleet-file
-  build/bmc-probe fleet "$missing" 2>&1 | grep -qF "$missing"
+  local missing=$state/run/no-such-fleet-file said
+  said=$(build/bmc-probe fleet "$missing" 2>&1) || true # fails either way; pipefail would hide grep's answer
+  grep -qF "$missing" <<<"$said"
 }
 
 start_fleet() {
