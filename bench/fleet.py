@@ -26,6 +26,8 @@ import sys
 import tempfile
 import time
 
+from driver import load_average
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build")
 PROBE = os.path.join(BUILD, "bmc-probe")
@@ -326,11 +328,6 @@ def report(oneshot, fleet, oneshot_values, sizes, load_before):
     largest_kept = f"{max(kept)} BMCs" if kept else "none"
     lines += ["", f"- largest fleet kept on time: {largest_kept} (the goal: 10000)"]
     return "\n".join(lines) + "\n"
-
-
-def load_average():
-    with open("/proc/loadavg") as f:
-        return f.read().split()[0]
 
 
 def main():

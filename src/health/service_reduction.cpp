@@ -35,17 +35,27 @@ Json reading_of(const redfish::SensorReading& reading, const RowEntry* entry) {
     return *reading.reading;
 }
 
-SensorRow row_of(const redfish::SensorReading& reading, const DiscoveryList& list) {
+// The entries of a list that take each member of a row, found once per list.
+struct RowTakes {
+    const RowEntry *reading, *health, *state, *kind, *failure_predicted;
+};
+
+RowTakes takes_of(const DiscoveryList& list) {
+    return {entry_for(list, &SensorRow::reading), entry_for(list, &SensorRow::health),
+            entry_for(list, &SensorRow::state), entry_for(list, &SensorRow::kind),
+            entry_for(list, &SensorRow::failure_predicted)};
+}
+
+SensorRow row_of(const redfish::SensorReading& reading, const DiscoveryList& list, const RowTakes& takes) {
     SensorRow row;
     row.name = reading.name;
     row.in_percent = reading.unit == redfish::Unit::Percent && !list.percent_reading.macro.empty();
-    row.reading = reading_of(reading, entry_for(list, &SensorRow::reading));
-    row.health = word_of(reading.status.health, entry_for(list, &SensorRow::health));
-    const RowEntry* state = entry_for(list, &SensorRow::state);
-    const bool flag = state != nullptr && state->take != Take::Value;
-    row.state = flag && out_of_service(reading.status) ? kNotAvailable : word_of(reading.status.state, state);
-    if (entry_for(list, &SensorRow::kind) != nullptr) row.kind = reading.kind ? Json(*reading.kind) : kNotAvailable;
-    if (entry_for(list, &SensorRow::failure_predicted) != nullptr)
+    row.reading = reading_of(reading, takes.reading);
+    row.health = word_of(reading.status.health, takes.health);
+    const bool flag = takes.state != nullptr && takes.state->take != Take::Value;
+    row.state = flag && out_of_service(reading.status) ? kNotAvailable : word_of(reading.status.state, takes.state);
+    if (takes.kind != nullptr) row.kind = reading.kind ? Json(*reading.kind) : kNotAvailable;
+    if (takes.failure_predicted != nullptr)
         row.failure_predicted =
             reading.failure_predicted ? Json(*reading.failure_predicted ? "true" : "false") : kNotAvailable;
     return row;
@@ -59,8 +69,9 @@ HealthSnapshot snapshot_of_service(const redfish::ServiceReading& service) {
     for (const auto& group : kGroups) {
         if (group.whole_server && !service.whole_server) continue;
         if (const auto* list = discovery_list(group.group)) {
+            const RowTakes takes = takes_of(*list);
             for (const auto& reading : service.*(list->readings))
-                snapshot[list->list].push_back(row_of(reading, *list));
+                snapshot[list->list].push_back(row_of(reading, *list, takes));
             continue;
         }
         const redfish::PartReading& part = service.*(group.part);

@@ -31,12 +31,8 @@ void run_fleet_bmc(const FleetBmc& bmc, CURLSH* tls_sessions, std::chrono::milli
     const support::RunOutcome outcome = guarded_outcome(cycle, guard);
     const bool stopped = outcome.failure && outcome.failure->kind == support::FailureKind::Stopped;
     if (!stopped) {
-        const std::string line = run_line(outcome);
-        try {
-            zabbix::send_zabbix(link, bmc.zabbix_host, kRunKey, line);
-        } catch (const support::Failure&) {
-            zabbix::send_zabbix(link, bmc.zabbix_host, kRunKey, support::valid_utf8(line));
-        }
+        // The line may quote what a BMC sent; Zabbix takes only valid UTF-8.
+        zabbix::send_zabbix(link, bmc.zabbix_host, kRunKey, support::valid_utf8(run_line(outcome)));
     }
     zabbix::hand_over(sender, bmc.zabbix_host, std::move(link.gathered));
 }
