@@ -77,10 +77,23 @@ Reduction read_documents(redfish::Bmc& bmc, const redfish::RedfishSession& sessi
     }
 }
 
+// A stop that comes while the login is on its way waits for its answer,
+// within the logout's grace: the BMC may hold the session already, and only
+// the answer names it. The stop is raised by the first request after it.
+redfish::RedfishSession log_in_through_a_stop(redfish::Bmc& bmc, support::RunGuard& guard, const Mode& mode) {
+    struct Deferred {
+        support::RunGuard& guard;
+        ~Deferred() { guard.stop_deferred = false; }
+    } deferred{guard};
+    support::time_left(guard);  // a stop before the login ends the run at once
+    guard.stop_deferred = true;
+    return mode.log_in(bmc);
+}
+
 support::RunOutcome run_cycle(const CycleRequest& request, support::RunGuard& guard, const Mode& mode) {
     redfish::Bmc bmc{request.bmc, redfish::https::client(guard, request.bmc.certificate)};
     bmc.client.tls_sessions = request.bmc.tls_sessions;
-    const redfish::RedfishSession session = mode.log_in(bmc);
+    const redfish::RedfishSession session = log_in_through_a_stop(bmc, guard, mode);
     if (!usable(session.token)) return {1, std::nullopt, "Erro ao buscar o token de autenticação. Contactar Quorvane!"};
     Reduction reduction;
     try {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "support/program.h"
 #include "support/real_text.h"
 
 namespace support {
@@ -15,6 +16,11 @@ std::string limit_text(std::chrono::milliseconds limit) {
 
 std::string signal_name(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
 
+[[noreturn]] void raise_stop(RunGuard& guard, int signal) {
+    guard.stop_raised = true;
+    throw Interrupted(Interrupted::Cause::Stop, "stopped by " + signal_name(signal) + " before the run was done");
+}
+
 }  // namespace
 
 RunGuard run_guard(std::chrono::milliseconds limit, const volatile std::sig_atomic_t* stop_signal) {
@@ -22,14 +28,13 @@ RunGuard run_guard(std::chrono::milliseconds limit, const volatile std::sig_atom
 }
 
 std::chrono::milliseconds time_left(RunGuard& guard) {
+    const auto now = std::chrono::steady_clock::now();
     if (guard.stop_signal != nullptr && !guard.stop_raised)
         if (const int signal = *guard.stop_signal; signal != 0) {
-            guard.stop_raised = true;
-            throw Interrupted(Interrupted::Cause::Stop,
-                              "stopped by " + signal_name(signal) + " before the run was done");
+            if (!guard.stop_deferred || now >= guard.deadline) raise_stop(guard, signal);
+            guard.deadline = std::min(guard.deadline, now + std::chrono::seconds(LOGOUT_GRACE));
         }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(guard.deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(guard.deadline - now);
     if (left.count() <= 0) raise_time_limit(guard);
     return left;
 }

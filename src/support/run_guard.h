@@ -27,12 +27,16 @@ struct RunGuard {
     const volatile std::sig_atomic_t* stop_signal = nullptr;
     // A stop is raised once, so that the logout after it may still wait.
     bool stop_raised = false;
+    // While set, a stop does not cut what is on its way: it brings the
+    // deadline within the logout's grace and is raised at the first ask
+    // after the flag is cleared (or when that deadline passes).
+    bool stop_deferred = false;
 };
 
 RunGuard run_guard(std::chrono::milliseconds limit, const volatile std::sig_atomic_t* stop_signal = nullptr);
 
 // Time the guard still allows; raises Interrupted when none is left, or the
-// first time it is asked after a stop signal.
+// first time it is asked after a stop signal (unless the stop is deferred).
 std::chrono::milliseconds time_left(RunGuard& guard);
 
 // The same as a poll() time-out in milliseconds.
