@@ -55,6 +55,7 @@ class Child:
         self.process = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("listening 127.0.0.1:"):
+            self.process.kill()
             raise SystemExit(f"bench: {argv[0]} did not start: {self.process.stderr.read().strip()}")
         self.address = line.split()[1]
 
@@ -80,8 +81,12 @@ class Sims:
         for first in range(FIRST_PORT, FIRST_PORT + bmcs, self.PER_SIM):
             last = min(first + self.PER_SIM, FIRST_PORT + bmcs) - 1
             threads = min(4096, max(256, (last - first + 1) // 2))
-            self.children.append(Child([SIM, "--ports", f"{first}-{last}", "--delay-ms", str(DELAY_MS),
-                                        "--run-log", run_log, "--threads", str(threads)]))
+            try:
+                self.children.append(Child([SIM, "--ports", f"{first}-{last}", "--delay-ms", str(DELAY_MS),
+                                            "--run-log", run_log, "--threads", str(threads)]))
+            except SystemExit:
+                self.stop()  # a simulator left behind would serve the next run's ports
+                raise
 
     def stop(self):
         total = collections.Counter()

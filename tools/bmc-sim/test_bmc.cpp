@@ -292,6 +292,12 @@ void TestBmc::start(bool wait) {
     // Headers and body go out in separate writes; with Nagle on, the body
     // would wait for the client's delayed ACK (40 ms a request).
     server.set_tcp_nodelay(true);
+    // Not httplib's SO_REUSEPORT: a second simulator started on a port in use
+    // would silently take half its connections (and their logins) from the first.
+    server.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     const auto handler = [&state](const httplib::Request& request, httplib::Response& response) {
         handle(state, request, response);
     };
