@@ -302,7 +302,7 @@ def report(oneshot, fleet, oneshot_values, sizes, load_before):
     lines = [
         f"Machine: {os.cpu_count()} cores, {cpu_model()}, {os.sysconf('SC_PHYS_PAGES') * os.sysconf('SC_PAGE_SIZE') >> 30} GiB; "
         f"{datetime.date.today().isoformat()}; load average {load_before} before, {load_average()} after; "
-        f"{DELAY_MS} ms added to every BMC answer (bmc-sim --ports, one process); mode {MODE}, "
+        f"{DELAY_MS} ms added to every BMC answer (bmc-sim --ports, processes of at most {Sims.PER_SIM:,} BMCs); mode {MODE}, "
         f"{oneshot_values:.0f} values a run.",
         "",
         f"CPU per BMC-run against the same {SIDE_BMCS} simulated BMCs:",
