@@ -12,6 +12,8 @@ Subcommands (all print a short line per finding; exit status 1 on a failed check
   standin EXPECTED HOST            send EXPECTED like bmc-probe does, with zabbix_sender
   send-until EXPECTED HOST KEY accepted|refused SECONDS [sender args]
   check-landed EXPECTED HOST SINCE fixed|rows|all SECONDS
+                                   with E2E_HELD set, at most 3 values that never showed are noted there
+  check-held                       the values noted in E2E_HELD, once the server has stopped
   check-discovered EXPECTED HOST SECONDS [KEY...]   exactly the per-row items EXPECTED names, KEY among them
   check-lld-discard EXPECTED HOST SECONDS        a list with other readings only is discarded, one with a new row processed
   check-external HOST_OK HOST_FAIL HOST_SLOW SECONDS
@@ -376,23 +378,63 @@ def landed_problems(expected, host, since):
     return problems
 
 
-def wait_for(what, seconds, problems_now):
+def wait_for(what, seconds, problems_now, tolerated=lambda problems: False):
+    """Until problems_now() finds none; after SECONDS, passes when tolerated(problems) says so."""
     deadline = time.time() + float(seconds)
     while True:
         problems = problems_now()
         if not problems:
             return
         if time.time() > deadline:
+            if tolerated(problems):
+                return
             for p in problems[:15]:
                 print("  " + p)
             fail("%s: %d problems after %s s" % (what, len(problems), seconds))
         time.sleep(0.5)
 
 
+# Zabbix 6.0 has been seen to keep one value of a run in its history cache,
+# every other value of the run written, until the server stopped (its
+# history syncer skips an item while one of the item's triggers is locked;
+# the stop unlocks them all and writes it). Such a value, at most a few of
+# a run, is noted in E2E_HELD and checked once the server has stopped.
+MAX_HELD = 3
+
+
+def note_held(expected, host, since, problems):
+    held_path = os.environ.get("E2E_HELD")
+    if not held_path or len(problems) > MAX_HELD or not all(p.endswith(" not in []") for p in problems):
+        return False
+    missing = [i["key"] for i in expected if landed_problems([i], host, since)]
+    held = load(held_path) if os.path.exists(held_path) else []
+    held += [dict(i, host=host, since=since) for i in expected if i["key"] in missing]
+    with open(held_path, "w", encoding="utf-8") as f:
+        json.dump(held, f, ensure_ascii=False)
+    print("held: %s on %s not in the history yet, every other value written; checked again once the server "
+          "has stopped" % (", ".join(missing), host))
+    return True
+
+
+def cmd_check_held():
+    held_path = os.environ["E2E_HELD"]
+    held = load(held_path) if os.path.exists(held_path) else []
+    problems = []
+    for item in held:
+        problems += landed_problems([item], item["host"], item["since"])
+    if problems:
+        for p in problems:
+            print("  " + p)
+        fail("%d of the %d values held by Zabbix were not in the history after its stop" % (len(problems), len(held)))
+    if held:
+        print("held: the %d values Zabbix held until its stop are in the history, exact" % len(held))
+
+
 def cmd_check_landed(expected_path, host, since, which, seconds):
     groups = {"fixed": ["fixed"], "rows": ["row"], "all": ["fixed", "row"]}[which]
     expected = [i for i in load(expected_path) if i["group"] in groups]
-    wait_for("values on %s" % host, seconds, lambda: landed_problems(expected, host, since))
+    wait_for("values on %s" % host, seconds, lambda: landed_problems(expected, host, since),
+             lambda problems: note_held(expected, host, since, problems))
     discarded = sum(1 for i in expected if i["kind"] == "float" and not NUMERIC.match(i["value"]))
     print("landed: %d values on %s with the exact values sent (%d non-numeric readings discarded, item "
           "still supported)" % (len(expected) - discarded, host, discarded))
@@ -966,6 +1008,7 @@ def main(argv):
         "standin": lambda a: cmd_standin(*a),
         "send-until": lambda a: cmd_send_until(a[0], a[1], a[2], a[3], a[4], a[5:] or None),
         "check-landed": lambda a: cmd_check_landed(*a),
+        "check-held": lambda a: cmd_check_held(*a),
         "check-discovered": lambda a: cmd_check_discovered(*a),
         "check-lld-discard": lambda a: cmd_check_lld_discard(*a),
         "check-external": lambda a: cmd_check_external(*a),
