@@ -110,36 +110,28 @@ bool asked_for(const bmc_sim::TestBmc& bmc, const std::string& path) {
 // Zabbix ends an external check that overruns its item's time-out with
 // SIGTERM to its whole process group, and systemd stops the service the same
 // way: a run that has logged in logs out before it ends, also when the stop
-// comes while the BMC, which already holds the session, is still answering
-// the login.
+// comes while the BMC, holding the session already, still answers the login.
 TEST(HostileBmc, SigtermAfterTheLoginLogsOutBeforeTheRunEnds) {
     const std::string thermal = "/redfish/v1/Chassis/chassis/Thermal";
-    struct Case {
-        const char* when;
-        std::chrono::milliseconds login_delay;
-        std::string stop_once_asked;
-    };
-    for (const Case& stop : {Case{"during a read", 0ms, thermal}, Case{"during the login", 3000ms, kSessions}}) {
+    for (const auto& [login_delay, stop_once_asked] : {std::pair{0ms, thermal}, std::pair{3000ms, kSessions}}) {
         auto options = kit::bmc_options();
-        options.login_delay = stop.login_delay;
+        options.login_delay = login_delay;
         auto bmc = kit::start_bmc(std::move(options));
         auto hanging = reply(200, {}, "{}");
         hanging.delay = 30s;
         bmc->script("GET", thermal, hanging);
         kit::RunOptions run_options;
         run_options.kill_after = 40s;
-        run_options.while_running = [&](pid_t pid) {
-            for (int tick = 0; tick < 400 && !asked_for(*bmc, stop.stop_once_asked); ++tick)
-                std::this_thread::sleep_for(25ms);
+        run_options.while_running = [&, asked = stop_once_asked](pid_t pid) {
+            for (int tick = 0; tick < 400 && !asked_for(*bmc, asked); ++tick) std::this_thread::sleep_for(25ms);
             kill(pid, SIGTERM);
         };
         const auto run = kit::run_program(
             {"discoveryOpenBMC", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"}, run_options);
         hostile::expect_error_line(run, "Stopped", "stopped by SIGTERM");
-        EXPECT_EQ(run.out, "Sessão encerrada com sucesso.\n") << stop.when;
-        EXPECT_EQ(deletes_of(*bmc), 1u) << stop.when << hostile::request_log(*bmc);
+        EXPECT_EQ(run.out, "Sessão encerrada com sucesso.\n") << stop_once_asked;
+        EXPECT_EQ(deletes_of(*bmc), 1u) << hostile::request_log(*bmc);
         hostile::expect_logged_out(*bmc);
-        EXPECT_EQ(bmc->counts().open_sessions, 0) << stop.when;
         EXPECT_LT(run.elapsed, 15s);  // not held until the hanging read ends
     }
 }
