@@ -355,17 +355,28 @@ def items_of(host):
                    "error": r[5]} for r in rows}
 
 
+def history_since(host, since, kinds):
+    """The values of the host's items since SINCE, by kind and item id: one query per history table."""
+    found = {}
+    for kind in sorted(kinds):
+        for itemid, value in sql("select hi.itemid, hi.value from " + HISTORY[kind] + " hi join items i on"
+                                 " i.itemid = hi.itemid join hosts h on h.hostid = i.hostid where h.host = %s"
+                                 " and hi.clock >= %s", host, since):
+            found.setdefault((kind, itemid), []).append(value)
+    return found
+
+
 def landed_problems(expected, host, since):
     """What is still missing or wrong in the history tables for values sent at or after SINCE."""
     items = items_of(host)
+    history = history_since(host, since, {item["kind"] for item in expected})
     problems = []
     for item in expected:
         found = items.get(item["key"])
         if found is None:
             problems.append("%s: no such item" % item["key"])
             continue
-        rows = [r[0] for r in sql("select value, clock from " + HISTORY[item["kind"]] +
-                                  " where itemid = %s and clock >= %s", found["itemid"], since)]
+        rows = history.get((item["kind"], found["itemid"]), [])
         if item["kind"] == "float" and not NUMERIC.match(item["value"]):
             if rows or found["state"] != 0:
                 problems.append("%s: %r should be discarded, found %s, state %d %s" %
