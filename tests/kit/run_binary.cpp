@@ -63,6 +63,11 @@ ChildPlan plan_child(const std::vector<std::string>& args, const RunOptions& opt
 
 }  // namespace
 
+std::string probe_under_test() {
+    const char* other = getenv("BMC_PROBE_UNDER_TEST");
+    return other != nullptr && *other != '\0' ? other : BMC_PROBE_BINARY;
+}
+
 RunResult run_program(const std::vector<std::string>& args, const RunOptions& options) {
     const ChildPlan plan = plan_child(args, options);
     // Close-on-exec, so that no other child started meanwhile holds our pipes

@@ -19,8 +19,12 @@ struct RunResult {
     std::chrono::milliseconds elapsed{0};
 };
 
+// The probe the tests run: this build's, or the one BMC_PROBE_UNDER_TEST
+// names (the release build's, for what only an allocator that may fail shows).
+std::string probe_under_test();
+
 struct RunOptions {
-    std::string program = BMC_PROBE_BINARY;  // path of the executable
+    std::string program = probe_under_test();  // path of the executable
     std::optional<std::string> argv0;        // the start name; the program path when unset
     std::map<std::string, std::string> env;  // added to a clean environment
     std::optional<std::string> stdout_path;  // write stdout to this file instead of a pipe
