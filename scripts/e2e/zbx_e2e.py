@@ -406,9 +406,9 @@ def wait_for(what, seconds, problems_now, tolerated=lambda problems: False):
 
 
 # Zabbix 6.0 has been seen to keep one value of a run in its history cache,
-# every other value of the run written, until the server stopped (its
-# history syncer skips an item while one of the item's triggers is locked;
-# the stop unlocks them all and writes it). Such a value, at most a few of
+# every other value of the run written, until the server stopped (most
+# likely its history syncer skipping the item while one of the item's
+# triggers stays locked; the stop unlocks them all and writes it). Such a value, at most a few of
 # a run, is noted in E2E_HELD and checked once the server has stopped.
 MAX_HELD = 3
 
