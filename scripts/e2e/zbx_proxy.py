@@ -37,8 +37,8 @@ def cmd_api_proxy(name, out):
     external = json.loads(os.environ["E2E_PROXY_EXTERNAL_HOSTS"])
     ids = {}
     for host, macros in json.loads(os.environ["E2E_PROXY_HOSTS"]).items():
-        params = {  # unmonitored until its external check is as the test wants it
-            "host": host, "groups": [{"groupid": group}], "status": 1,
+        params = {
+            "host": host, "groups": [{"groupid": group}],
             "interfaces": [{"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1", "dns": "", "port": "10050"}],
             "templates": [{"templateid": template[0]["templateid"]}],
             "macros": [{"macro": m, "value": v, "type": 1 if m == "{$BMC.PASSWORD}" else 0}
@@ -51,7 +51,6 @@ def cmd_api_proxy(name, out):
             for item in items:
                 if item["status"] == "0":
                     api.call("item.update", {"itemid": item["itemid"], "status": 1})
-        api.call("host.update", {"hostid": ids[host], "status": 0})
     with open(out, "w") as f:
         json.dump(ids, f)
     print("proxy %s created, monitoring %s" % (name, ", ".join(ids)))
