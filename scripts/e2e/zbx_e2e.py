@@ -234,6 +234,12 @@ class Api:
         return answer["result"]
 
 
+def macros_until_disabled(macros, external):
+    """A host's macros: the template's external check is enabled until the test disables it on a host it
+    feeds itself; a day's interval keeps Zabbix from running it in between."""
+    return macros if external else dict(macros, **{"{$BMC.POLL.INTERVAL}": "1d"})
+
+
 def cmd_provision(template_path, out):
     api = Api()
     with open(template_path, encoding="utf-8") as f:
@@ -255,10 +261,7 @@ def cmd_provision(template_path, out):
     ids = {}
     external = json.loads(os.environ["E2E_EXTERNAL_HOSTS"])
     for name, macros in json.loads(os.environ["E2E_HOSTS"]).items():
-        if name not in external:
-            # The template's external check is enabled until it is disabled
-            # below; a day's interval keeps Zabbix from running it in between.
-            macros = dict(macros, **{"{$BMC.POLL.INTERVAL}": "1d"})
+        macros = macros_until_disabled(macros, name in external)
         created = api.call("host.create", {
             "host": name, "groups": [{"groupid": group}],
             # Zabbix 6.0 binds an external check to an interface; its address is not used.
@@ -371,27 +374,31 @@ def history_since(host, since, kinds):
     return found
 
 
-def landed_problems(expected, host, since):
-    """What is still missing or wrong in the history tables for values sent at or after SINCE."""
+def item_problems(expected, host, since):
+    """By key, what is still missing or wrong in the history tables for values sent at or after SINCE."""
     items = items_of(host)
     history = history_since(host, since, {item["kind"] for item in expected})
-    problems = []
+    problems = {}
     for item in expected:
-        found = items.get(item["key"])
+        key, found = item["key"], items.get(item["key"])
         if found is None:
-            problems.append("%s: no such item" % item["key"])
+            problems[key] = "%s: no such item" % key
             continue
         rows = history.get((item["kind"], found["itemid"]), [])
         if item["kind"] == "float" and not NUMERIC.match(item["value"]):
             if rows or found["state"] != 0:
-                problems.append("%s: %r should be discarded, found %s, state %d %s" %
-                                (item["key"], item["value"], rows, found["state"], found["error"]))
+                problems[key] = "%s: %r should be discarded, found %s, state %d %s" % (
+                    key, item["value"], rows, found["state"], found["error"])
         elif item["kind"] == "float":
             if float(item["value"]) not in [float(r) for r in rows]:
-                problems.append("%s: %s not in %s" % (item["key"], item["value"], rows))
+                problems[key] = "%s: %s not in %s" % (key, item["value"], rows)
         elif item["value"] not in rows:
-            problems.append("%s: %r not in %s" % (item["key"], item["value"], rows))
+            problems[key] = "%s: %r not in %s" % (key, item["value"], rows)
     return problems
+
+
+def landed_problems(expected, host, since):
+    return list(item_problems(expected, host, since).values())
 
 
 def wait_for(what, seconds, problems_now, tolerated=lambda problems: False):
@@ -411,33 +418,34 @@ def wait_for(what, seconds, problems_now, tolerated=lambda problems: False):
 
 
 # Zabbix 6.0 has been seen to keep one value of a run in its history cache,
-# every other value of the run written, until the server stopped (most
-# likely its history syncer skipping the item while one of the item's
-# triggers stays locked; the stop unlocks them all and writes it). Such a value, at most a few of
-# a run, is noted in E2E_HELD and checked once the server has stopped.
+# every other value of the run written, until the server stopped (most likely
+# its history syncer skipping the item while one of the item's triggers stays
+# locked; the stop unlocks them all and writes it). At most a few such values
+# of a run, never written at all, are noted in E2E_HELD and checked once the
+# server has stopped.
 MAX_HELD = 3
 
 
-def note_held(expected, host, since, problems):
+def note_held(expected, host, since):
     held_path = os.environ.get("E2E_HELD")
-    if not held_path or len(problems) > MAX_HELD or not all(p.endswith(" not in []") for p in problems):
+    if not held_path:
         return False
-    missing = [i["key"] for i in expected if landed_problems([i], host, since)]
+    problems = item_problems(expected, host, since)
+    if len(problems) > MAX_HELD or not all(p.endswith(" not in []") for p in problems.values()):
+        return False
     held = load(held_path) if os.path.exists(held_path) else []
-    held += [dict(i, host=host, since=since) for i in expected if i["key"] in missing]
+    held += [dict(i, host=host, since=since) for i in expected if i["key"] in problems]
     with open(held_path, "w", encoding="utf-8") as f:
         json.dump(held, f, ensure_ascii=False)
     print("held: %s on %s not in the history yet, every other value written; checked again once the server "
-          "has stopped" % (", ".join(missing), host))
+          "has stopped" % (", ".join(problems), host))
     return True
 
 
 def cmd_check_held():
     held_path = os.environ["E2E_HELD"]
     held = load(held_path) if os.path.exists(held_path) else []
-    problems = []
-    for item in held:
-        problems += landed_problems([item], item["host"], item["since"])
+    problems = [p for item in held for p in landed_problems([item], item["host"], item["since"])]
     if problems:
         for p in problems:
             print("  " + p)
@@ -450,7 +458,7 @@ def cmd_check_landed(expected_path, host, since, which, seconds):
     groups = {"fixed": ["fixed"], "rows": ["row"], "all": ["fixed", "row"]}[which]
     expected = [i for i in load(expected_path) if i["group"] in groups]
     wait_for("values on %s" % host, seconds, lambda: landed_problems(expected, host, since),
-             lambda problems: note_held(expected, host, since, problems))
+             lambda problems: note_held(expected, host, since))
     discarded = sum(1 for i in expected if i["kind"] == "float" and not NUMERIC.match(i["value"]))
     print("landed: %d values on %s with the exact values sent (%d non-numeric readings discarded, item "
           "still supported)" % (len(expected) - discarded, host, discarded))

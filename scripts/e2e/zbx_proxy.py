@@ -13,7 +13,7 @@ import json
 import os
 import sys
 
-from zbx_e2e import Api, fail, sql, wait_for
+from zbx_e2e import Api, fail, macros_until_disabled, sql, wait_for
 
 
 def proxy_create(api, name):
@@ -37,8 +37,7 @@ def cmd_api_proxy(name, out):
     external = json.loads(os.environ["E2E_PROXY_EXTERNAL_HOSTS"])
     ids = {}
     for host, macros in json.loads(os.environ["E2E_PROXY_HOSTS"]).items():
-        if host not in external:  # as on the server's hosts: no run before its check is disabled
-            macros = dict(macros, **{"{$BMC.POLL.INTERVAL}": "1d"})
+        macros = macros_until_disabled(macros, host in external)
         params = {
             "host": host, "groups": [{"groupid": group}],
             "interfaces": [{"type": 1, "main": 1, "useip": 1, "ip": "127.0.0.1", "dns": "", "port": "10050"}],

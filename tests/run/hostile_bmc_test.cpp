@@ -120,14 +120,11 @@ TEST(HostileBmc, SigtermAfterTheLoginLogsOutBeforeTheRunEnds) {
         auto hanging = reply(200, {}, "{}");
         hanging.delay = 30s;
         bmc->script("GET", thermal, hanging);
-        kit::RunOptions run_options;
-        run_options.kill_after = 40s;
-        run_options.while_running = [&, asked = stop_once_asked](pid_t pid) {
+        const auto stop = [&, asked = stop_once_asked](pid_t pid) {
             for (int tick = 0; tick < 400 && !asked_for(*bmc, asked); ++tick) std::this_thread::sleep_for(25ms);
             kill(pid, SIGTERM);
         };
-        const auto run = kit::run_program(
-            {"discoveryOpenBMC", "bmc", bmc->url_base(), "monitor", hostile::kPassword, "debug"}, run_options);
+        const auto run = hostile::run_probe(bmc->url_base(), "debug", kNoZabbix, false, stop);
         hostile::expect_error_line(run, "Stopped", "stopped by SIGTERM");
         EXPECT_EQ(run.out, "Sessão encerrada com sucesso.\n") << stop_once_asked;
         EXPECT_EQ(deletes_of(*bmc), 1u) << hostile::request_log(*bmc);

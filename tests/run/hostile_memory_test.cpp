@@ -33,22 +33,17 @@ bool asked_for(const bmc_sim::TestBmc& bmc, const std::string& path) {
     return std::any_of(requests.begin(), requests.end(), [&](const auto& request) { return request.path == path; });
 }
 
+// The probe under test shares this build's sanitizers unless BMC_PROBE_UNDER_TEST names another.
+bool sanitized_probe() {
+    bool sanitized = false;
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-#define ADDRESS_SANITIZER
+    sanitized = true;
 #endif
 #elif defined(__SANITIZE_ADDRESS__)
-#define ADDRESS_SANITIZER
+    sanitized = true;
 #endif
-
-// This build's probe shares its sanitizers; one named by BMC_PROBE_UNDER_TEST
-// is the release build's.
-bool sanitized_probe() {
-#ifdef ADDRESS_SANITIZER
-    return kit::probe_under_test() == BMC_PROBE_BINARY;
-#else
-    return false;
-#endif
+    return sanitized && kit::probe_under_test() == BMC_PROBE_BINARY;
 }
 
 // Twelve chassis of 8 MiB each, all [{},{},...]: parsed whole, over 2 GB.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "bmc-sim/test_bmc.h"
@@ -17,8 +18,9 @@ inline const std::string kSessions = "/redfish/v1/SessionService/Sessions";
 inline const std::string kTimeoutLine = "Tempo limite de execução excedido: 2 segundos\n";
 
 inline kit::RunResult run_probe(const std::string& url_base, const std::string& zabbix_host, int zabbix_port,
-                                bool short_limit = false) {
+                                bool short_limit = false, std::function<void(pid_t)> while_running = {}) {
     kit::RunOptions options;
+    options.while_running = std::move(while_running);
     if (short_limit) options.program = BMC_PROBE_SHORT_LIMIT_BINARY;
     options.env["BMC_PROBE_ZABBIX_SERVER"] = "127.0.0.1:" + std::to_string(zabbix_port);
     options.kill_after = std::chrono::seconds(20);
